@@ -1,0 +1,32 @@
+# GoogleTest on both sides: Debian's packaged library natively, and built from
+# Debian's source package for the MinGW target, where no binary exists.
+if(CMAKE_CROSSCOMPILING)
+  set(HOST_GOOGLETEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${HOST_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  target_link_options(gtest PUBLIC -static)
+  if(NOT TARGET GTest::gtest_main)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
+else()
+  find_package(GTest REQUIRED)
+endif()
+
+include(GoogleTest)
+
+# host_test(<name> SOURCES <files...> LIBS <targets...> [MAIN <own main?>])
+# One GoogleTest executable; its tests are listed when CTest runs (under Wine
+# for the Windows build, through the cross-compiling emulator).
+function(host_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_MAIN" "" "SOURCES;LIBS")
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE host_options ${arg_LIBS} GTest::gtest)
+  if(NOT arg_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 300)
+endfunction()

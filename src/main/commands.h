@@ -1,0 +1,23 @@
+// The commands that entry dispatches to. Each returns success or the first
+// error; none prints anything.
+#pragma once
+
+#include <string_view>
+
+#include "main/host_error.h"
+
+namespace host {
+
+// Relay mode, for an approved origin: find the application, connect,
+// authenticate, then carry messages both ways. Returns normally when the
+// relay ended because reading from the application failed; every error
+// calls for the error reply.
+HostResult<void> run_relay(std::string_view origin);
+
+// --prepare-update: ask a running application to prepare for an update.
+HostResult<void> prepare_update();
+
+// --repair-registration (remove false) and --remove-registration (true).
+HostResult<void> registration_command(bool remove);
+
+}  // namespace host

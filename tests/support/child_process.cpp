@@ -1,0 +1,200 @@
+#include "support/child_process.h"
+
+#include <algorithm>
+#include <cwctype>
+
+namespace host::test {
+namespace {
+
+std::wstring upper(std::wstring s) {
+  for (auto& c : s) c = static_cast<wchar_t>(std::towupper(c));
+  return s;
+}
+
+// The current environment with the requested changes, as a block for
+// CreateProcessW with CREATE_UNICODE_ENVIRONMENT.
+std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes) {
+  std::map<std::wstring, std::wstring> vars;  // upper-case name -> "Name=value"
+  if (wchar_t* strings = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* p = strings; *p; p += std::wcslen(p) + 1) {
+      std::wstring entry(p);
+      const auto eq = entry.find(L'=', 1);  // entries like "=C:=C:\x" start with '='
+      if (eq == std::wstring::npos) continue;
+      vars[upper(entry.substr(0, eq))] = entry;
+    }
+    ::FreeEnvironmentStringsW(strings);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) {
+      vars[upper(name)] = name + L"=" + *value;
+    } else {
+      vars.erase(upper(name));
+    }
+  }
+  std::wstring block;
+  for (const auto& [key, entry] : vars) {
+    block += entry;
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+}  // namespace
+
+OutputCollector::OutputCollector(win::UniqueHandle pipe) : pipe_(std::move(pipe)) {
+  thread_ = std::thread([this] {
+    char buffer[65536];
+    for (;;) {
+      DWORD got = 0;
+      if (!::ReadFile(pipe_.get(), buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+      std::lock_guard lock(mutex_);
+      data_.append(buffer, got);
+      cv_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    cv_.notify_all();
+  });
+}
+
+OutputCollector::~OutputCollector() {
+  // Closing our end would not wake a blocked ReadFile; cancel it.
+  ::CancelSynchronousIo(thread_.native_handle());
+  {
+    std::unique_lock lock(mutex_);
+    if (!cv_.wait_for(lock, std::chrono::seconds(5), [&] { return ended_; })) {
+      lock.unlock();
+      thread_.detach();  // a pipe that never ends: leave the thread to the process
+      return;
+    }
+  }
+  thread_.join();
+}
+
+std::string OutputCollector::contents() {
+  std::lock_guard lock(mutex_);
+  return data_;
+}
+
+bool OutputCollector::wait_for_size(std::size_t n, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, limit, [&] { return data_.size() >= n || ended_; }) && data_.size() >= n;
+}
+
+bool OutputCollector::wait_for_text(std::string_view text, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, limit, [&] { return data_.find(text) != std::string::npos || ended_; }) &&
+         data_.find(text) != std::string::npos;
+}
+
+bool OutputCollector::wait_for_end(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, limit, [&] { return ended_; });
+}
+
+std::wstring quote_argument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') {
+      out.append(backslashes * 2 + 1, L'\\');
+    } else {
+      out.append(backslashes, L'\\');
+    }
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, L'\\');
+  out.push_back(L'"');
+  return out;
+}
+
+ChildProcess::ChildProcess(const ChildOptions& options) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr, err_read = nullptr,
+         err_write = nullptr;
+  ::CreatePipe(&in_read, &in_write, &inheritable, 0);
+  ::CreatePipe(&out_read, &out_write, &inheritable, 0);
+  ::CreatePipe(&err_read, &err_write, &inheritable, 0);
+  win::UniqueHandle child_in(in_read), child_out(out_write), child_err(err_write);
+  stdin_.reset(in_write);
+  win::UniqueHandle our_out(out_read), our_err(err_read);
+  // Our ends stay with us.
+  ::SetHandleInformation(stdin_.get(), HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(our_out.get(), HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(our_err.get(), HANDLE_FLAG_INHERIT, 0);
+
+  std::wstring command_line = quote_argument(options.program);
+  for (const auto& a : options.arguments) command_line += L" " + quote_argument(a);
+  std::wstring env = environment_block(options.environment);
+
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = child_in.get();
+  si.hStdOutput = child_out.get();
+  si.hStdError = child_err.get();
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(options.program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, env.data(), nullptr, &si, &pi)) {
+    start_error_ = ::GetLastError();
+  } else {
+    process_.reset(pi.hProcess);
+    win::UniqueHandle thread(pi.hThread);
+    pid_ = pi.dwProcessId;
+  }
+  // The child holds its ends now; ours close so that its exit ends our reads.
+  child_in.reset();
+  child_out.reset();
+  child_err.reset();
+  stdout_ = std::make_unique<OutputCollector>(std::move(our_out));
+  stderr_ = std::make_unique<OutputCollector>(std::move(our_err));
+  if (options.close_stdin_at_start) close_stdin();
+}
+
+ChildProcess::~ChildProcess() {
+  kill();
+  stdin_.reset();
+}
+
+bool ChildProcess::write_stdin(std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD wrote = 0;
+    if (!stdin_ || !::WriteFile(stdin_.get(), bytes.data(), DWORD(bytes.size()), &wrote, nullptr)) return false;
+    bytes.remove_prefix(wrote);
+  }
+  return true;
+}
+
+void ChildProcess::close_stdin() { stdin_.reset(); }
+
+std::optional<DWORD> ChildProcess::wait(std::chrono::milliseconds limit) {
+  if (!process_) return std::nullopt;
+  if (::WaitForSingleObject(process_.get(), DWORD(limit.count())) != WAIT_OBJECT_0) return std::nullopt;
+  DWORD code = 0;
+  ::GetExitCodeProcess(process_.get(), &code);
+  return code;
+}
+
+void ChildProcess::kill() {
+  if (!process_) return;
+  if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+    ::TerminateProcess(process_.get(), 99);
+    ::WaitForSingleObject(process_.get(), 5000);
+  }
+}
+
+std::wstring program_directory() {
+  std::wstring path(32768, L'\0');
+  const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+  path.resize(n);
+  return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+}  // namespace host::test
