@@ -16,11 +16,11 @@ endif()
 
 include(GoogleTest)
 
-# host_test(<name> SOURCES <files...> LIBS <targets...> [MAIN <own main?>])
+# host_test(<name> SOURCES <files...> LIBS <targets...> [PROPERTIES <test properties...>] [OWN_MAIN])
 # One GoogleTest executable; its tests are listed when CTest runs (under Wine
 # for the Windows build, through the cross-compiling emulator).
 function(host_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_MAIN" "" "SOURCES;LIBS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_MAIN" "" "SOURCES;LIBS;PROPERTIES")
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE host_options ${arg_LIBS} GTest::gtest)
   if(NOT arg_OWN_MAIN)
@@ -28,5 +28,5 @@ function(host_test name)
   endif()
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 300)
+                       PROPERTIES TIMEOUT 300 ${arg_PROPERTIES})
 endfunction()

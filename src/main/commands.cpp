@@ -30,9 +30,8 @@ HostResult<void> prepare_update() {
   if (!connection) return std::unexpected(std::move(connection.error()));
   // Both frames handed to the pipe is success; nothing is read back. The
   // connection is closed, not shut down, when it goes out of scope.
-  return send_transport_auth(**connection, endpoint->nonce, approved_origin()).and_then([&] {
-    return send_prepare_update(**connection);
-  });
+  if (auto sent = send_transport_auth(**connection, endpoint->nonce, approved_origin()); !sent) return sent;
+  return send_prepare_update(**connection);
 }
 
 HostResult<void> registration_command(bool /*remove*/) {

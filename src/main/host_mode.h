@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "json/json.h"
+#include "main/host_error.h"
 
 namespace host {
 

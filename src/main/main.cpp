@@ -49,7 +49,6 @@ int wmain(int argc, wchar_t** argv) {
     case host::HostMode::Relay:
       break;
   }
-  auto result = host::check_caller_origin(first).and_then([&] { return host::run_relay(*first); });
-  if (!result) write_error_reply();
+  if (!host::check_caller_origin(first) || !host::run_relay(*first)) write_error_reply();
   end_process(0);
 }

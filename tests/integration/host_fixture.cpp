@@ -42,12 +42,14 @@ void HostFixture::write_app_file(const std::wstring& name, std::string_view byte
   ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &wrote, nullptr));
 }
 
-std::unique_ptr<ChildProcess> HostFixture::start_host(std::vector<std::wstring> arguments, bool close_stdin) {
+std::unique_ptr<ChildProcess> HostFixture::start_host(std::vector<std::wstring> arguments, bool close_stdin,
+                                                      bool collect_stdout) {
   ChildOptions options;
   options.program = program_directory() + L"\\browser-context-host.exe";
   options.arguments = std::move(arguments);
   options.environment[L"APPDATA"] = appdata_;
   options.close_stdin_at_start = close_stdin;
+  options.collect_stdout = collect_stdout;
   auto child = std::make_unique<ChildProcess>(options);
   EXPECT_TRUE(child->started()) << "could not start the host: error " << child->start_error();
   return child;

@@ -8,9 +8,13 @@
 #include <memory>
 #include <string>
 
-#include "support/child_process.h"
+#include "common/child_process.h"
 
 namespace host::test {
+
+using tools::ChildOptions;
+using tools::ChildProcess;
+using tools::program_directory;
 
 using namespace std::chrono_literals;
 
@@ -33,7 +37,8 @@ class HostFixture : public ::testing::Test {
   std::wstring app_dir() const { return appdata_ + L"\\com.velmorantix.lab"; }
   void write_app_file(const std::wstring& name, std::string_view bytes);
 
-  std::unique_ptr<ChildProcess> start_host(std::vector<std::wstring> arguments, bool close_stdin = false);
+  std::unique_ptr<ChildProcess> start_host(std::vector<std::wstring> arguments, bool close_stdin = false,
+                                          bool collect_stdout = true);
 
   // Starts the host, closes its input at once, and waits for the end.
   struct Outcome {

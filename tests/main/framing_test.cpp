@@ -82,7 +82,9 @@ TEST(ReadFrame, BodyMustBeExactlyOneJsonText) {
     ScriptedReader in(frame_bytes(c.body));
     auto result = read_frame(in);
     EXPECT_EQ(result.has_value(), c.ok) << c.body;
-    if (!c.ok && !result) EXPECT_TRUE(result.error().is(ErrorKind::InvalidData, msg::invalid_native_json));
+    if (!c.ok && !result) {
+      EXPECT_TRUE(result.error().is(ErrorKind::InvalidData, msg::invalid_native_json));
+    }
   }
 }
 

@@ -1,9 +1,9 @@
-#include "support/child_process.h"
+#include "common/child_process.h"
 
 #include <algorithm>
 #include <cwctype>
 
-namespace host::test {
+namespace host::tools {
 namespace {
 
 std::wstring upper(std::wstring s) {
@@ -42,55 +42,61 @@ std::wstring environment_block(const std::map<std::wstring, std::optional<std::w
 
 }  // namespace
 
-OutputCollector::OutputCollector(win::UniqueHandle pipe) : pipe_(std::move(pipe)) {
-  thread_ = std::thread([this] {
+OutputCollector::OutputCollector(win::UniqueHandle pipe) : state_(std::make_shared<State>()) {
+  state_->pipe = std::move(pipe);
+  thread_ = std::thread([state = state_] {
     char buffer[65536];
     for (;;) {
       DWORD got = 0;
-      if (!::ReadFile(pipe_.get(), buffer, sizeof buffer, &got, nullptr) || got == 0) break;
-      std::lock_guard lock(mutex_);
-      data_.append(buffer, got);
-      cv_.notify_all();
+      if (!::ReadFile(state->pipe.get(), buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+      std::lock_guard lock(state->mutex);
+      state->data.append(buffer, got);
+      state->cv.notify_all();
     }
-    std::lock_guard lock(mutex_);
-    ended_ = true;
-    cv_.notify_all();
+    std::lock_guard lock(state->mutex);
+    state->ended = true;
+    state->cv.notify_all();
   });
 }
 
 OutputCollector::~OutputCollector() {
-  // Closing our end would not wake a blocked ReadFile; cancel it.
-  ::CancelSynchronousIo(thread_.native_handle());
-  {
-    std::unique_lock lock(mutex_);
-    if (!cv_.wait_for(lock, std::chrono::seconds(5), [&] { return ended_; })) {
-      lock.unlock();
-      thread_.detach();  // a pipe that never ends: leave the thread to the process
-      return;
-    }
+  // The child has ended by now, which ends the read; a pipe that some other
+  // process still holds open leaves its thread to the end of the test process.
+  if (wait_for_end(std::chrono::seconds(5))) {
+    thread_.join();
+  } else {
+    thread_.detach();
   }
-  thread_.join();
 }
 
 std::string OutputCollector::contents() {
-  std::lock_guard lock(mutex_);
-  return data_;
+  std::lock_guard lock(state_->mutex);
+  return state_->data;
 }
 
 bool OutputCollector::wait_for_size(std::size_t n, std::chrono::milliseconds limit) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_for(lock, limit, [&] { return data_.size() >= n || ended_; }) && data_.size() >= n;
+  std::unique_lock lock(state_->mutex);
+  state_->cv.wait_for(lock, limit, [&] { return state_->data.size() >= n || state_->ended; });
+  return state_->data.size() >= n;
 }
 
 bool OutputCollector::wait_for_text(std::string_view text, std::chrono::milliseconds limit) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_for(lock, limit, [&] { return data_.find(text) != std::string::npos || ended_; }) &&
-         data_.find(text) != std::string::npos;
+  std::unique_lock lock(state_->mutex);
+  const auto found = [&] { return state_->data.find(text) != std::string::npos; };
+  state_->cv.wait_for(lock, limit, [&] { return found() || state_->ended; });
+  return found();
+}
+
+bool OutputCollector::wait_until(const std::function<bool(const std::string&)>& done,
+                                 std::chrono::milliseconds limit) {
+  std::unique_lock lock(state_->mutex);
+  state_->cv.wait_for(lock, limit, [&] { return done(state_->data) || state_->ended; });
+  return done(state_->data);
 }
 
 bool OutputCollector::wait_for_end(std::chrono::milliseconds limit) {
-  std::unique_lock lock(mutex_);
-  return cv_.wait_for(lock, limit, [&] { return ended_; });
+  std::unique_lock lock(state_->mutex);
+  return state_->cv.wait_for(lock, limit, [&] { return state_->ended; });
 }
 
 std::wstring quote_argument(const std::wstring& arg) {
@@ -153,7 +159,11 @@ ChildProcess::ChildProcess(const ChildOptions& options) {
   child_in.reset();
   child_out.reset();
   child_err.reset();
-  stdout_ = std::make_unique<OutputCollector>(std::move(our_out));
+  if (options.collect_stdout) {
+    stdout_ = std::make_unique<OutputCollector>(std::move(our_out));
+  } else {
+    stdout_raw_ = std::move(our_out);
+  }
   stderr_ = std::make_unique<OutputCollector>(std::move(our_err));
   if (options.close_stdin_at_start) close_stdin();
 }
@@ -173,6 +183,13 @@ bool ChildProcess::write_stdin(std::string_view bytes) {
 }
 
 void ChildProcess::close_stdin() { stdin_.reset(); }
+
+std::string ChildProcess::read_stdout_some() {
+  char buffer[4096];
+  DWORD got = 0;
+  if (!stdout_raw_ || !::ReadFile(stdout_raw_.get(), buffer, sizeof buffer, &got, nullptr)) return {};
+  return std::string(buffer, got);
+}
 
 std::optional<DWORD> ChildProcess::wait(std::chrono::milliseconds limit) {
   if (!process_) return std::nullopt;
@@ -197,4 +214,4 @@ std::wstring program_directory() {
   return path.substr(0, path.find_last_of(L"\\/"));
 }
 
-}  // namespace host::test
+}  // namespace host::tools

@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,7 +18,7 @@
 
 #include "windows/unique_handle.h"
 
-namespace host::test {
+namespace host::tools {
 
 // Bytes a reader thread collects from one of the child's output pipes.
 class OutputCollector {
@@ -31,15 +33,22 @@ class OutputCollector {
   bool wait_for_size(std::size_t n, std::chrono::milliseconds limit);
   // Waits, bounded, until text occurs in the output.
   bool wait_for_text(std::string_view text, std::chrono::milliseconds limit);
+  // Waits, bounded, until the output so far satisfies the predicate.
+  bool wait_until(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds limit);
   // Waits, bounded, until the writer side is closed.
   bool wait_for_end(std::chrono::milliseconds limit);
 
  private:
-  win::UniqueHandle pipe_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::string data_;
-  bool ended_ = false;
+  // Shared with the reader thread, which may outlive the collector if the
+  // pipe never ends.
+  struct State {
+    win::UniqueHandle pipe;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::string data;
+    bool ended = false;
+  };
+  std::shared_ptr<State> state_;
   std::thread thread_;
 };
 
@@ -49,6 +58,8 @@ struct ChildOptions {
   // Environment changes: a value sets the variable, nullopt removes it.
   std::map<std::wstring, std::optional<std::wstring>> environment;
   bool close_stdin_at_start = false;
+  // False: standard output is left unread, for a test to read and close.
+  bool collect_stdout = true;
 };
 
 class ChildProcess {
@@ -64,7 +75,9 @@ class ChildProcess {
   // Writes to the child's standard input; false once the child stopped reading.
   bool write_stdin(std::string_view bytes);
   void close_stdin();
-  void close_stdout_reader() { stdout_.reset(); }
+  // With collect_stdout false: read what is there, or close our end.
+  std::string read_stdout_some();
+  void close_stdout_reader() { stdout_raw_.reset(); }
 
   OutputCollector& out() { return *stdout_; }
   OutputCollector& err() { return *stderr_; }
@@ -78,6 +91,7 @@ class ChildProcess {
   win::UniqueHandle process_;
   win::UniqueHandle stdin_;
   std::unique_ptr<OutputCollector> stdout_;
+  win::UniqueHandle stdout_raw_;
   std::unique_ptr<OutputCollector> stderr_;
   DWORD pid_ = 0;
   DWORD start_error_ = 0;
@@ -90,4 +104,4 @@ std::wstring program_directory();
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring quote_argument(const std::wstring& argument);
 
-}  // namespace host::test
+}  // namespace host::tools
