@@ -99,6 +99,9 @@ int run() {
   print("browser starts: browser-context-host.exe chrome-extension://nmhgocnleebkomclcpbbdbinpgpbakhm/");
   print("");
   ChildProcess relay(host_options);
+  app.out().wait_for_text("handshake", limit);
+  show_app_log(app, shown);
+  print("");
 
   const std::string messages[] = {
       R"({"type":"ping", "id":1})",
