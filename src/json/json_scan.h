@@ -1,0 +1,633 @@
+// Lexing shared by parse_json and JsonCursor: whitespace, literals, strings
+// (with UTF-8 validation and escape decoding) and the number grammar. Each
+// rule is written once here so that the tree parser and the member-by-member
+// reader accept exactly the same texts. Internal to src/json.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <new>
+#include <string_view>
+
+#include "json/json.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace host::json::detail {
+
+// Grants the parser and the cursor access to the value's internal builders.
+struct Access {
+  using Member = JsonMap::Member;
+  static void set_valid_string(JsonValue& v, const char* data, std::size_t size) { v.set_valid_string(data, size); }
+  static void set_number(JsonValue& v, JsonNumber n) { v.set_number(n); }
+  static void set_bool(JsonValue& v, bool b) {
+    v.rep_.wide.tag = JsonValue::kBool;
+    v.rep_.wide.flag = b;
+  }
+  static std::string_view key_of(const JsonMap::Member& m) { return m.key.string_unchecked(); }
+
+  // Direct reads for the writers, which switch on the stored tag once per
+  // value instead of asking kind() and then an accessor.
+  enum Tag : std::uint8_t {
+    kNull = JsonValue::kNull,
+    kBool = JsonValue::kBool,
+    kUnsigned = JsonValue::kUnsigned,
+    kNegative = JsonValue::kNegative,
+    kFloat = JsonValue::kFloat,
+    kSmallString = JsonValue::kSmallString,
+    kHeapString = JsonValue::kHeapString,
+    kArray = JsonValue::kArray,
+    kObject = JsonValue::kObject,
+  };
+  static Tag tag(const JsonValue& v) { return static_cast<Tag>(v.tag()); }
+  static bool flag(const JsonValue& v) { return v.rep_.wide.flag; }
+  static std::uint64_t unsigned_of(const JsonValue& v) { return v.rep_.wide.u; }
+  static std::int64_t negative_of(const JsonValue& v) { return v.rep_.wide.i; }
+  static double float_of(const JsonValue& v) { return v.rep_.wide.d; }
+  static std::string_view string_of(const JsonValue& v) { return v.string_unchecked(); }
+  // The 16 bytes of an inline string's storage, and its length.
+  static const void* small_rep(const JsonValue& v) { return &v.rep_; }
+  static std::size_t small_size(const JsonValue& v) { return v.rep_.small.size; }
+  static const JsonArray& array_of(const JsonValue& v) { return *v.rep_.wide.array; }
+  static const JsonMap& map_of(const JsonValue& v) { return *v.rep_.wide.object; }
+  static const Member* members_begin(const JsonMap& m) { return m.data_; }
+  static const Member* members_end(const JsonMap& m) { return m.data_ + m.size_; }
+
+  // A map on the heap whose members are moved from the key/value pairs in
+  // [pairs, pairs + 2 * count), in that order: one allocation for the map
+  // and its members. The caller puts them in order.
+  static JsonMap* new_map(JsonValue* pairs, std::size_t count) {
+    JsonMap* map = JsonMap::heap_with_capacity(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      new (map->data_ + i) Member{std::move(pairs[2 * i]), std::move(pairs[2 * i + 1])};
+    }
+    map->size_ = count;
+    return map;
+  }
+  // Makes the null value `v` own the container.
+  static void adopt(JsonValue& v, JsonMap* map) noexcept {
+    v.rep_.wide.object = map;
+    v.rep_.wide.tag = JsonValue::kObject;
+  }
+  static void adopt(JsonValue& v, JsonArray* array) noexcept {
+    v.rep_.wide.array = array;
+    v.rep_.wide.tag = JsonValue::kArray;
+  }
+  // Makes the null value `v` the valid UTF-8 string `text`; bytes up to
+  // `readable_end` may be read (not used) past the text.
+  static void set_valid_string_from(JsonValue& v, std::string_view text, const char* readable_end) {
+#if defined(__SSE2__)
+    if (text.size() <= JsonValue::kSmallCapacity && readable_end - text.data() >= 16) {
+      // Tag, length and up to 14 bytes assembled in one register and stored
+      // at once.
+      __m128i bytes = _mm_slli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data())), 2);
+      bytes = _mm_insert_epi16(bytes, JsonValue::kSmallString | static_cast<int>(text.size() << 8), 0);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&v.rep_), bytes);
+      return;
+    }
+#else
+    (void)readable_end;
+#endif
+    v.set_valid_string(text.data(), text.size());
+  }
+  static Member* members_begin(JsonMap& m) { return m.data_; }
+  // Drops the members from index `size` on.
+  static void truncate(JsonMap& m, std::size_t size) {
+    for (std::size_t i = size; i < m.size_; ++i) m.data_[i].~Member();
+    m.size_ = size;
+  }
+};
+
+// Member order: bytes compared as unsigned, a prefix first. Keys are
+// short, so a plain loop beats a library call for the first bytes.
+inline bool key_less(std::string_view a, std::string_view b) noexcept {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  const std::size_t head = n < 8 ? n : 8;
+  for (std::size_t i = 0; i < head; ++i) {
+    const unsigned char x = static_cast<unsigned char>(a[i]);
+    const unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y;
+  }
+  if (n > head) {
+    const int c = std::memcmp(a.data() + head, b.data() + head, n - head);
+    if (c != 0) return c < 0;
+  }
+  return a.size() < b.size();
+}
+
+struct Fault {
+  JsonErrorCategory category;
+  const char* at;
+};
+
+// The four whitespace bytes: space, tab, line feed, carriage return.
+constexpr auto kWhitespace = [] {
+  struct Table {
+    bool is[256];
+  } t{};
+  t.is[static_cast<unsigned char>(' ')] = true;
+  t.is[static_cast<unsigned char>('\t')] = true;
+  t.is[static_cast<unsigned char>('\n')] = true;
+  t.is[static_cast<unsigned char>('\r')] = true;
+  return t;
+}();
+
+inline bool is_ws(char c) noexcept { return kWhitespace.is[static_cast<unsigned char>(c)]; }
+
+inline const char* skip_ws(const char* p, const char* end) noexcept {
+  while (p != end && is_ws(*p)) ++p;
+  return p;
+}
+
+inline bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
+
+// First byte in [p, end) that needs a closer look inside a string: '"', '\\',
+// a control byte below 0x20, or a byte >= 0x80 (the start of a multi-byte
+// UTF-8 sequence). Plain ASCII is skipped 16 bytes at a time.
+inline const char* find_string_special(const char* p, const char* end) noexcept {
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i space = _mm_set1_epi8(0x20);
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Signed compare: bytes >= 0x80 are negative, so one test finds both
+    // the control bytes and the non-ASCII ones.
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                                     _mm_cmplt_epi8(v, space));
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#else
+  // Eight bytes at a time: a byte is special when it is '"' or '\\', below
+  // 0x20 or at least 0x80.
+  constexpr std::uint64_t ones = 0x0101010101010101ull;
+  constexpr std::uint64_t highs = 0x8080808080808080ull;
+  while (end - p >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    const std::uint64_t q = w ^ (ones * '"');
+    const std::uint64_t b = w ^ (ones * '\\');
+    // May flag a harmless byte next to a special one; never misses one.
+    const std::uint64_t t = ((q - ones) & ~q) | ((b - ones) & ~b) | (w - ones * 0x20) | w;
+    if ((t & highs) != 0) {
+      for (int i = 0; i < 8; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) return p + i;
+      }
+    }
+    p += 8;
+  }
+#endif
+  while (p != end) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) return p;
+    ++p;
+  }
+  return end;
+}
+
+// Result of checking one multi-byte UTF-8 sequence.
+enum class Utf8Check : std::uint8_t { Valid, Invalid, Truncated };
+
+// Checks the sequence starting with the byte >= 0x80 at p. Refuses stray
+// continuation bytes, overlong forms, UTF-16 surrogates (ED A0..BF) and code
+// points above U+10FFFF. On Valid, `length` is 2, 3 or 4; on Invalid,
+// `length` is the number of bytes of the maximal ill-formed prefix (>= 1).
+inline Utf8Check check_utf8_sequence(const char* p, const char* end, std::size_t& length) noexcept {
+  const auto* s = reinterpret_cast<const unsigned char*>(p);
+  const std::size_t avail = static_cast<std::size_t>(end - p);
+  const unsigned char c = s[0];
+  std::size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    need = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    need = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    need = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    length = 1;
+    return Utf8Check::Invalid;
+  }
+  for (std::size_t i = 1; i < need; ++i) {
+    if (i >= avail) {
+      length = i;
+      return Utf8Check::Truncated;
+    }
+    const unsigned char b = s[i];
+    const bool ok = i == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
+    if (!ok) {
+      length = i;
+      return Utf8Check::Invalid;
+    }
+  }
+  length = need;
+  return Utf8Check::Valid;
+}
+
+// Writes the UTF-8 form of a code point (at most 4 bytes).
+inline char* put_utf8(char* out, std::uint32_t cp) noexcept {
+  if (cp < 0x80) {
+    *out++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return out;
+}
+
+// Grows a string without zero-filling the new bytes; callers write them
+// before they cut the string to the length used.
+inline void grow_uninitialized(std::string& s, std::size_t size) {
+#if defined(__cpp_lib_string_resize_and_overwrite)
+  s.resize_and_overwrite(size, [](char*, std::size_t n) { return n; });
+#else
+  s.resize(size);
+#endif
+}
+
+// Four hexadecimal digits of either case; -1 when one is not a hex digit.
+inline int hex_value(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  const char l = static_cast<char>(c | 0x20);
+  if (l >= 'a' && l <= 'f') return l - 'a' + 10;
+  return -1;
+}
+
+// Reads \uXXXX at p (p at the backslash). Fails with the position of the
+// first bad byte, or with end of input.
+inline bool read_hex4(const char* p, const char* end, std::uint32_t& out, Fault& fault) noexcept {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char* d = p + 2 + i;
+    if (d >= end) {
+      fault = {JsonErrorCategory::EofWhileParsingString, end};
+      return false;
+    }
+    const int h = hex_value(*d);
+    if (h < 0) {
+      fault = {JsonErrorCategory::InvalidUnicodeEscape, d};
+      return false;
+    }
+    v = (v << 4) | static_cast<std::uint32_t>(h);
+  }
+  out = v;
+  return true;
+}
+
+// The byte that each simple escape letter stands for; 0 for letters that
+// are no simple escape ('u' is handled apart).
+constexpr auto kSimpleEscapes = [] {
+  struct Table {
+    char byte[256];
+  } t{};
+  t.byte[static_cast<unsigned char>('"')] = '"';
+  t.byte[static_cast<unsigned char>('\\')] = '\\';
+  t.byte[static_cast<unsigned char>('/')] = '/';
+  t.byte[static_cast<unsigned char>('b')] = '\b';
+  t.byte[static_cast<unsigned char>('f')] = '\f';
+  t.byte[static_cast<unsigned char>('n')] = '\n';
+  t.byte[static_cast<unsigned char>('r')] = '\r';
+  t.byte[static_cast<unsigned char>('t')] = '\t';
+  return t;
+}();
+
+// Checks a \u escape (p at the backslash) and, when Decode is true, writes
+// its UTF-8 form at out. A high surrogate must be followed at once by a \u
+// escape of a low one; the pair is one code point.
+template <bool Decode>
+bool scan_unicode_escape(const char*& p, const char* end, char*& out, Fault& fault) noexcept {
+  std::uint32_t cp;
+  if (!read_hex4(p, end, cp, fault)) return false;
+  if (cp >= 0xDC00 && cp <= 0xDFFF) {
+    fault = {JsonErrorCategory::LoneSurrogate, p};
+    return false;
+  }
+  if (cp >= 0xD800 && cp <= 0xDBFF) {
+    const char* second = p + 6;
+    if (end - second < 2) {
+      if (second == end || *second == '\\') {
+        fault = {JsonErrorCategory::EofWhileParsingString, end};
+      } else {
+        fault = {JsonErrorCategory::LoneSurrogate, p};
+      }
+      return false;
+    }
+    if (second[0] != '\\' || second[1] != 'u') {
+      fault = {JsonErrorCategory::LoneSurrogate, p};
+      return false;
+    }
+    std::uint32_t low;
+    if (!read_hex4(second, end, low, fault)) return false;
+    if (low < 0xDC00 || low > 0xDFFF) {
+      fault = {JsonErrorCategory::LoneSurrogate, second};
+      return false;
+    }
+    if constexpr (Decode) out = put_utf8(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
+    p += 12;
+    return true;
+  }
+  if constexpr (Decode) out = put_utf8(out, cp);
+  p += 6;
+  return true;
+}
+
+// Checks (and, when Decode is true, decodes to out, which has room for 4
+// bytes) the escape at p, which points at the backslash. On success p is
+// past the escape.
+template <bool Decode>
+inline bool scan_escape(const char*& p, const char* end, char*& out, Fault& fault) noexcept {
+  if (end - p < 2) {
+    fault = {JsonErrorCategory::EofWhileParsingString, end};
+    return false;
+  }
+  const char simple = kSimpleEscapes.byte[static_cast<unsigned char>(p[1])];
+  if (simple != 0) {
+    if constexpr (Decode) *out++ = simple;
+    p += 2;
+    return true;
+  }
+  if (p[1] == 'u') return scan_unicode_escape<Decode>(p, end, out, fault);
+  fault = {JsonErrorCategory::InvalidEscape, p + 1};
+  return false;
+}
+
+// Checks the run of multi-byte UTF-8 sequences starting at p (a byte
+// >= 0x80), sequence after sequence while they follow each other, which
+// keeps text in non-Latin scripts off the ASCII scan. On success p is past
+// the run.
+inline bool scan_utf8_run(const char*& p, const char* end, Fault& fault) noexcept {
+  do {
+    std::size_t len;
+    switch (check_utf8_sequence(p, end, len)) {
+      case Utf8Check::Valid:
+        p += len;
+        break;
+      case Utf8Check::Invalid:
+        fault = {JsonErrorCategory::InvalidUtf8, p};
+        return false;
+      case Utf8Check::Truncated:
+        fault = {JsonErrorCategory::EofWhileParsingString, end};
+        return false;
+    }
+  } while (p != end && static_cast<unsigned char>(*p) >= 0x80);
+  return true;
+}
+
+// Decodes the rest of a string that has escapes: [start, p) has been
+// checked and holds no escape, p is at the first backslash. The decoded
+// string goes to `scratch`; input is copied while it is scanned, 16 bytes
+// at a time.
+[[gnu::noinline]] inline bool decode_escaped_string(const char* start, const char*& p, const char* end,
+                                                    std::string& scratch, std::string_view& text,
+                                                    Fault& fault) {
+  const std::size_t prefix = static_cast<std::size_t>(p - start);
+  if (scratch.size() < prefix + 64) grow_uninitialized(scratch, prefix + 64 > 2 * scratch.size() ? prefix + 64 : 2 * scratch.size());
+  std::memcpy(scratch.data(), start, prefix);
+  char* out = scratch.data() + prefix;
+  char* out_end = scratch.data() + scratch.size();
+  // Room for `n` more bytes at out.
+  const auto ensure = [&](std::size_t n) {
+    if (static_cast<std::size_t>(out_end - out) >= n) return;
+    const std::size_t used = static_cast<std::size_t>(out - scratch.data());
+    std::size_t size = scratch.size() * 2;
+    if (size < used + n) size = used + n;
+    grow_uninitialized(scratch, size);
+    out = scratch.data() + used;
+    out_end = scratch.data() + scratch.size();
+  };
+  for (;;) {
+    // p is at a byte that needs a look.
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"') {
+      text = std::string_view(scratch.data(), static_cast<std::size_t>(out - scratch.data()));
+      ++p;
+      return true;
+    }
+    if (c == '\\') {
+      ensure(4);
+      if (!scan_escape<true>(p, end, out, fault)) return false;
+    } else if (c < 0x20) {
+      fault = {JsonErrorCategory::ControlCharacterInString, p};
+      return false;
+    } else {
+      const char* run = p;
+      if (!scan_utf8_run(p, end, fault)) return false;
+      const std::size_t n = static_cast<std::size_t>(p - run);
+      ensure(n);
+      std::memcpy(out, run, n);
+      out += n;
+    }
+    // Copy plain bytes up to the next one that needs a look.
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i space = _mm_set1_epi8(0x20);
+    for (;;) {
+      if (end - p < 16) break;
+      ensure(16);
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                                       _mm_cmplt_epi8(v, space));
+      const int mask = _mm_movemask_epi8(hit);
+      if (mask != 0) {
+        const int k = __builtin_ctz(static_cast<unsigned>(mask));
+        p += k;
+        out += k;
+        goto special;
+      }
+      p += 16;
+      out += 16;
+    }
+#endif
+    {
+      const char* next = find_string_special(p, end);
+      const std::size_t n = static_cast<std::size_t>(next - p);
+      ensure(n);
+      std::memcpy(out, p, n);
+      out += n;
+      p = next;
+    }
+#if defined(__SSE2__)
+  special:
+#endif
+    if (p == end) {
+      fault = {JsonErrorCategory::EofWhileParsingString, end};
+      return false;
+    }
+  }
+}
+
+// Scans a string whose opening quote has been consumed (p just after it).
+// On success p is past the closing quote and `text` holds the content:
+// a view into the input when the string has no escapes, else (Decode only)
+// a view of `scratch`, which then holds the decoded bytes. With Decode
+// false the content is only checked and `text` is left alone.
+template <bool Decode>
+[[gnu::always_inline]] inline bool scan_string(const char*& p, const char* end, std::string& scratch,
+                                               std::string_view& text, Fault& fault) {
+  const char* const start = p;
+  for (;;) {
+    p = find_string_special(p, end);
+    if (p == end) {
+      fault = {JsonErrorCategory::EofWhileParsingString, end};
+      return false;
+    }
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"') {
+      if constexpr (Decode) text = std::string_view(start, static_cast<std::size_t>(p - start));
+      ++p;
+      return true;
+    }
+    if (c == '\\') {
+      if constexpr (Decode) {
+        return decode_escaped_string(start, p, end, scratch, text, fault);
+      } else {
+        char* none = nullptr;
+        if (!scan_escape<false>(p, end, none, fault)) return false;
+        continue;
+      }
+    }
+    if (c < 0x20) {
+      fault = {JsonErrorCategory::ControlCharacterInString, p};
+      return false;
+    }
+    if (!scan_utf8_run(p, end, fault)) return false;
+  }
+}
+
+// Matches the literal `word` at p. On a mismatch: end of input when the
+// input ends inside a correct prefix, else an invalid literal.
+inline bool scan_literal(const char*& p, const char* end, std::string_view word, Fault& fault) noexcept {
+  const std::size_t avail = static_cast<std::size_t>(end - p);
+  if (avail >= word.size() && std::memcmp(p, word.data(), word.size()) == 0) {
+    p += word.size();
+    return true;
+  }
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (i == avail) {
+      fault = {JsonErrorCategory::EofWhileParsingValue, end};
+      return false;
+    }
+    if (p[i] != word[i]) {
+      fault = {JsonErrorCategory::InvalidLiteral, p + i};
+      return false;
+    }
+  }
+  return false;  // not reached
+}
+
+// The pieces of a number literal that conversion needs.
+struct NumberToken {
+  const char* begin;  // the '-' or the first digit
+  const char* end;
+  bool negative;
+  bool integer;             // no fraction and no exponent
+  int digits;               // digits in the integer and fraction parts
+  int fraction_digits;      // digits after the point
+  std::uint64_t mantissa;   // the first up to 19 digits as an integer
+  std::int64_t exponent;    // explicit exponent, saturated far outside double range
+};
+
+// Scans a number by the JSON grammar: -? (0 | [1-9][0-9]*) (. [0-9]+)?
+// ([eE] [+-]? [0-9]+)?. p points at '-' or a digit.
+inline bool scan_number(const char*& p, const char* end, NumberToken& t, Fault& fault) noexcept {
+  t.begin = p;
+  t.negative = false;
+  t.integer = true;
+  t.digits = 0;
+  t.fraction_digits = 0;
+  t.mantissa = 0;
+  t.exponent = 0;
+  if (*p == '-') {
+    t.negative = true;
+    ++p;
+    if (p == end) {
+      fault = {JsonErrorCategory::EofWhileParsingValue, end};
+      return false;
+    }
+  }
+  if (*p == '0') {
+    ++p;
+    t.digits = 1;
+    if (p != end && is_digit(*p)) {
+      fault = {JsonErrorCategory::InvalidNumber, p};
+      return false;
+    }
+  } else if (is_digit(*p)) {
+    std::uint64_t m = 0;
+    int n = 0;
+    do {
+      if (n < 19) m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+      ++n;
+      ++p;
+    } while (p != end && is_digit(*p));
+    t.mantissa = m;
+    t.digits = n;
+  } else {
+    fault = {JsonErrorCategory::InvalidNumber, p};
+    return false;
+  }
+  if (p != end && *p == '.') {
+    ++p;
+    if (p == end || !is_digit(*p)) {
+      fault = {p == end ? JsonErrorCategory::EofWhileParsingValue : JsonErrorCategory::InvalidNumber, p};
+      return false;
+    }
+    t.integer = false;
+    std::uint64_t m = t.mantissa;
+    int n = t.digits;
+    const char* first = p;
+    do {
+      if (n < 19) m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+      ++n;
+      ++p;
+    } while (p != end && is_digit(*p));
+    t.mantissa = m;
+    t.digits = n;
+    t.fraction_digits = static_cast<int>(p - first);
+  }
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    t.integer = false;
+    bool negative_exponent = false;
+    if (p != end && (*p == '+' || *p == '-')) {
+      negative_exponent = *p == '-';
+      ++p;
+    }
+    if (p == end || !is_digit(*p)) {
+      fault = {p == end ? JsonErrorCategory::EofWhileParsingValue : JsonErrorCategory::InvalidNumber, p};
+      return false;
+    }
+    std::int64_t e = 0;
+    do {
+      if (e < 1'000'000'000) e = e * 10 + (*p - '0');
+      ++p;
+    } while (p != end && is_digit(*p));
+    t.exponent = negative_exponent ? -e : e;
+  }
+  t.end = p;
+  return true;
+}
+
+}  // namespace host::json::detail

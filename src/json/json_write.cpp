@@ -1,0 +1,378 @@
+// The compact and pretty writers.
+//
+// Output is written through a raw pointer into one buffer with bulk copies;
+// the buffer grows geometrically (without zero-filling) and is cut to length
+// at the end.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "json/json.h"
+#include "json/json_scan.h"
+
+namespace host::json {
+
+namespace {
+
+using A = detail::Access;
+
+// The first byte in [p, end) that the writers escape: '"', '\\' or a
+// control byte below 0x20. Bytes >= 0x80 and 0x7F pass unchanged.
+const char* find_escaped(const char* p, const char* end) noexcept {
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i control_max = _mm_set1_epi8(0x1F);
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // v <= 0x1F unsigned  <=>  min(v, 0x1F) == v
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, control_max), v);
+    const __m128i hit =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), control);
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
+  while (p != end) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\' || c < 0x20) return p;
+    ++p;
+  }
+  return end;
+}
+
+struct Escape {
+  char text[7];
+  std::uint8_t size;
+};
+
+// The escape of each byte below 0x20: the short forms where JSON has them,
+// else \u00 and two lower-case hex digits.
+constexpr auto kControlEscapes = [] {
+  struct Table {
+    Escape e[32];
+  } t{};
+  constexpr char hex[] = "0123456789abcdef";
+  for (int c = 0; c < 32; ++c) {
+    Escape& e = t.e[c];
+    char shorthand = 0;
+    switch (c) {
+      case 0x08:
+        shorthand = 'b';
+        break;
+      case 0x09:
+        shorthand = 't';
+        break;
+      case 0x0A:
+        shorthand = 'n';
+        break;
+      case 0x0C:
+        shorthand = 'f';
+        break;
+      case 0x0D:
+        shorthand = 'r';
+        break;
+      default:
+        break;
+    }
+    if (shorthand != 0) {
+      e.text[0] = '\\';
+      e.text[1] = shorthand;
+      e.size = 2;
+    } else {
+      const char u[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+      for (int i = 0; i < 6; ++i) e.text[i] = u[i];
+      e.size = 6;
+    }
+  }
+  return t;
+}();
+
+// Writes a finite double in the host's float form: the shortest digits that
+// read back to the same value, plain notation for decimal exponents -5..15
+// (always with a fraction part), scientific notation beyond. Writes at most
+// 25 bytes, but may scribble up to kFloatScratch bytes past `out` (fixed
+// size copies are cheaper than exact ones).
+constexpr std::size_t kFloatScratch = 48;
+
+char* write_float(char* out, double d) {
+  if (d == 0) {
+    if (std::signbit(d)) *out++ = '-';
+    std::memcpy(out, "0.0", 3);
+    return out + 3;
+  }
+  // Shortest round-trip digits in scientific form: [-]D[.DDD]e(+|-)XX[X]
+  char sci[40];
+  const char* const sci_end = std::to_chars(sci, sci + 32, d, std::chars_format::scientific).ptr;
+  const char* s = sci;
+  if (*s == '-') {
+    *out++ = '-';
+    ++s;
+  }
+  // The exponent: two or three digits after the sign at the end.
+  const char* e_at = sci_end - 4;
+  if (*e_at != 'e') --e_at;
+  const bool negative_exponent = e_at[1] == '-';
+  int e = 0;
+  for (const char* x = e_at + 2; x != sci_end; ++x) e = e * 10 + (*x - '0');
+  if (negative_exponent) e = -e;
+  // The digits: s[0], then s[2] .. e_at when there is a fraction part.
+  const int n = e_at - s == 1 ? 1 : static_cast<int>(e_at - s) - 1;
+  const char* const rest = s + 2;  // digits after the first (n - 1 of them)
+
+  if (e >= 0 && e <= 15) {
+    const int integer_digits = e + 1;
+    *out = s[0];
+    std::memcpy(out + 1, rest, 16);  // the other digits (and some bytes beyond)
+    if (n <= integer_digits) {
+      // Integral: zeros up to the point, then ".0".
+      std::memset(out + n, '0', 16);
+      out += integer_digits;
+      std::memcpy(out, ".0", 2);
+      return out + 2;
+    }
+    // Digits with the point after the integer part.
+    std::memmove(out + integer_digits + 1, out + integer_digits, 16);
+    out[integer_digits] = '.';
+    return out + n + 1;
+  }
+  if (e < 0 && e >= -5) {
+    std::memcpy(out, "0.00000", 8);
+    out += 1 - e;  // "0." and -e-1 zeros
+    *out = s[0];
+    std::memcpy(out + 1, rest, 16);
+    return out + n;
+  }
+  *out = s[0];
+  if (n > 1) {
+    out[1] = '.';
+    std::memcpy(out + 2, rest, 16);
+    out += n + 1;
+  } else {
+    out += 1;
+  }
+  // 'e', the sign and the exponent's digits, from the scientific form.
+  *out++ = 'e';
+  *out++ = negative_exponent ? '-' : '+';
+  const char* digits = e_at + 2;
+  if (*digits == '0' && sci_end - digits > 1) ++digits;  // "e-06" -> "e-6"
+  std::memcpy(out, digits, 4);
+  return out + (sci_end - digits);
+}
+
+constexpr std::size_t kMaxScalarText = kFloatScratch;  // room for any number, bool or null
+
+template <bool Pretty>
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out) {
+    p_ = out_.data() + out_.size();
+    end_ = p_;
+  }
+
+  void write(const JsonValue& v) {
+    reserve(256);
+    write_value(v, 0);
+    out_.resize(static_cast<std::size_t>(p_ - out_.data()));
+  }
+
+ private:
+  void reserve(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - p_) < n) grow(n);
+  }
+  [[gnu::noinline]] void grow(std::size_t n) {
+    const std::size_t used = static_cast<std::size_t>(p_ - out_.data());
+    std::size_t size = out_.size() * 2;
+    if (size < used + n) size = used + n;
+    detail::grow_uninitialized(out_, size);
+    p_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
+  }
+  void put(char c) { *p_++ = c; }
+  void put(const char* s, std::size_t n) {
+    std::memcpy(p_, s, n);
+    p_ += n;
+  }
+  void newline_indent(std::size_t depth) {
+    reserve(2 * depth + 1);
+    put('\n');
+    std::memset(p_, ' ', 2 * depth);
+    p_ += 2 * depth;
+  }
+
+  // `v` is a string value (or a member key).
+  void write_string(const JsonValue& v) {
+#if defined(__SSE2__)
+    if (A::tag(v) == A::kSmallString) {
+      // The whole inline string in one register: its 14 byte slots after
+      // the tag and length, moved down to the start.
+      const std::size_t size = A::small_size(v);
+      const __m128i bytes = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A::small_rep(v))), 2);
+      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
+      const __m128i hit = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
+          control);
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << size) - 1);
+      if (mask == 0) {
+        reserve(18);
+        put('"');
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p_), bytes);
+        p_ += size;
+        put('"');
+        return;
+      }
+    }
+#endif
+    write_text(A::string_of(v));
+  }
+
+  void write_text(std::string_view s) {
+    const char* q = s.data();
+    const char* const end = q + s.size();
+    reserve(s.size() + 2);
+    put('"');
+    for (;;) {
+      const char* hit = find_escaped(q, end);
+      put(q, static_cast<std::size_t>(hit - q));
+      if (hit == end) break;
+      const unsigned char c = static_cast<unsigned char>(*hit);
+      // Room for this escape and the rest of the string unescaped.
+      reserve(static_cast<std::size_t>(end - hit) + 6);
+      if (c == '"' || c == '\\') {
+        put('\\');
+        put(static_cast<char>(c));
+      } else {
+        const Escape& e = kControlEscapes.e[c];
+        put(e.text, e.size);
+      }
+      q = hit + 1;
+    }
+    put('"');
+  }
+
+  void write_value(const JsonValue& v, std::size_t depth) {
+    switch (A::tag(v)) {
+      case A::kSmallString:
+      case A::kHeapString:
+        write_string(v);
+        return;
+      case A::kArray:
+        write_array(A::array_of(v), depth);
+        return;
+      case A::kObject:
+        write_object(A::map_of(v), depth);
+        return;
+      default:
+        break;
+    }
+    reserve(kMaxScalarText);
+    switch (A::tag(v)) {
+      case A::kNull:
+        put("null", 4);
+        return;
+      case A::kBool:
+        if (A::flag(v)) {
+          put("true", 4);
+        } else {
+          put("false", 5);
+        }
+        return;
+      case A::kUnsigned:
+        p_ = std::to_chars(p_, p_ + 20, A::unsigned_of(v)).ptr;
+        return;
+      case A::kNegative: {
+        // The magnitude as unsigned: INT64_MIN has no positive int64_t.
+        put('-');
+        const std::uint64_t magnitude = 0 - static_cast<std::uint64_t>(A::negative_of(v));
+        p_ = std::to_chars(p_, p_ + 20, magnitude).ptr;
+        return;
+      }
+      case A::kFloat:
+        p_ = write_float(p_, A::float_of(v));
+        return;
+      default:
+        return;
+    }
+  }
+
+  void write_array(const JsonArray& a, std::size_t depth) {
+    reserve(2);
+    if (a.empty()) {
+      put("[]", 2);
+      return;
+    }
+    put('[');
+    bool first = true;
+    for (const JsonValue& e : a) {
+      if (!first) {
+        reserve(1);
+        put(',');
+      }
+      first = false;
+      if constexpr (Pretty) newline_indent(depth + 1);
+      write_value(e, depth + 1);
+    }
+    if constexpr (Pretty) newline_indent(depth);
+    reserve(1);
+    put(']');
+  }
+
+  void write_object(const JsonMap& map, std::size_t depth) {
+    const A::Member* m = A::members_begin(map);
+    const A::Member* const end = A::members_end(map);
+    reserve(2);
+    if (m == end) {
+      put("{}", 2);
+      return;
+    }
+    put('{');
+    for (bool first = true; m != end; ++m, first = false) {
+      if (!first) {
+        reserve(1);
+        put(',');
+      }
+      if constexpr (Pretty) newline_indent(depth + 1);
+      write_string(m->key);
+      reserve(2);
+      put(':');
+      if constexpr (Pretty) put(' ');
+      write_value(m->value, depth + 1);
+    }
+    if constexpr (Pretty) newline_indent(depth);
+    reserve(1);
+    put('}');
+  }
+
+  std::string& out_;
+  char* p_;
+  char* end_;
+};
+
+// The writers' working buffer, kept per thread so that a stream of
+// messages writes into memory that is already there; each result is then
+// one exactly sized copy. What is kept is bounded.
+thread_local std::string t_buffer;
+constexpr std::size_t kKeptBuffer = std::size_t{8} << 20;
+
+template <bool Pretty>
+std::string write_to_string(const JsonValue& value) {
+  std::string& buffer = t_buffer;
+  buffer.clear();
+  Writer<Pretty>(buffer).write(value);
+  std::string result(buffer);
+  if (buffer.capacity() > kKeptBuffer) std::string().swap(buffer);
+  return result;
+}
+
+}  // namespace
+
+void append_json_bytes(std::string& out, const JsonValue& value) { Writer<false>(out).write(value); }
+
+void append_pretty_json_bytes(std::string& out, const JsonValue& value) { Writer<true>(out).write(value); }
+
+std::string to_json_bytes(const JsonValue& value) { return write_to_string<false>(value); }
+
+std::string to_pretty_json_bytes(const JsonValue& value) { return write_to_string<true>(value); }
+
+}  // namespace host::json

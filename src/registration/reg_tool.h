@@ -1,0 +1,34 @@
+// Running the system's registry console tool, the only way the host changes
+// the registry.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "main/host_error.h"
+
+namespace host::win {
+
+// Quotes one argument so that CommandLineToArgvW (and the C runtime's
+// parser) gives it back unchanged: blanks, quotes, trailing backslashes.
+std::u16string quote_command_line_argument(std::u16string_view argument);
+
+// The full path of reg.exe in the system directory. The tool is named by its
+// bare file name but looked up there alone, so that no reg.exe beside the
+// host or in the current directory is started in its place.
+HostResult<std::u16string> reg_tool_path();
+
+// Starts `program` with `arguments` (UTF-8, each arriving as one argument),
+// standard input on the null device, standard output and standard error on
+// pipes that are read to their end, concurrently, and discarded; no window.
+// Waits for the end without a limit. Exit code 0 is success, any other is an
+// Other error with `failure_message`; failing to start, read or wait is the
+// OS error.
+HostResult<void> run_tool(std::u16string_view program, std::span<const std::string> arguments,
+                          std::string_view failure_message);
+
+// run_tool for reg.exe.
+HostResult<void> run_reg_tool(std::span<const std::string> arguments, std::string_view failure_message);
+
+}  // namespace host::win
