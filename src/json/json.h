@@ -134,6 +134,10 @@ class JsonNumber {
 //
 // The value is 16 bytes: strings up to 14 bytes live inline, longer ones in
 // one heap block; arrays and objects are held through one pointer.
+//
+// Copying, comparing, writing and destroying recurse once per nesting level.
+// Parsed values are at most 127 levels deep; a value built by hand should
+// stay within a few thousand.
 class JsonValue {
  public:
   JsonValue() noexcept { rep_.wide.tag = kNull; }
@@ -193,7 +197,8 @@ class JsonValue {
   bool is_object() const noexcept { return tag() == kObject; }
 
   // Scalars come back by value, empty when the kind differs. The string view
-  // points into this value and is valid until the value changes.
+  // points into this value (short strings are stored inside it) and is
+  // valid until the value is changed, moved or destroyed.
   std::optional<bool> as_bool() const noexcept;
   std::optional<JsonNumber> as_number() const noexcept;
   std::optional<std::string_view> as_string() const noexcept;
@@ -208,10 +213,10 @@ class JsonValue {
   const JsonValue* get(std::string_view key) const noexcept;
   JsonValue* get(std::string_view key) noexcept;
 
-  // Sets or replaces a member. A null value first becomes an empty object.
-  // On any other kind that is not an object the call changes nothing and
-  // returns false; callers never do that, and silently turning a string into
-  // an object would hide the mistake less well than leaving it be.
+  // Sets or replaces a member and returns true. A null value first becomes
+  // an empty object. On a bool, number, string or array the call changes
+  // nothing and returns false: replacing the caller's value with an object
+  // would destroy data to paper over the mistake.
   bool set(std::string_view key, JsonValue value);
 
   // Equality of kind and content; see JsonNumber for numbers. Objects
@@ -283,6 +288,12 @@ static_assert(sizeof(JsonValue) == 16);
 // keys' bytes compared as unsigned bytes (a prefix sorts first). Kept as one
 // sorted flat array: iteration is a walk, lookup a binary search, insertion
 // of a new key shifts the tail.
+//
+// A parsed object keeps its members in the same allocation as the map
+// itself. Moving such a map out of its JsonValue therefore moves the
+// members into fresh storage (an allocation failure there ends the
+// process, as in any noexcept move); every other move only hands over
+// pointers.
 class JsonMap {
  public:
   struct Entry {

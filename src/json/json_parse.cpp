@@ -1,11 +1,12 @@
 // parse_json: the strict tree parser.
 //
-// Recursive descent bounded by the nesting budget (at most 127 levels of
-// containers, so at most 128 frames). Elements and members of the open
-// containers are collected on one shared stack and moved into an exactly
-// sized container when it closes; an object's members are then sorted once
-// and duplicate keys collapsed, the last occurrence winning. Memory stays
-// proportional to the input: every value costs at least one input byte.
+// One loop without recursion; the open containers (at most 127, the nesting
+// limit) sit in a fixed array of frames. Elements and members of the open
+// containers are collected on one shared value stack and moved into an
+// exactly sized container when it closes; an object's members are then
+// sorted once and duplicate keys collapsed, the last occurrence winning.
+// Memory stays proportional to the input: every value costs at least one
+// input byte.
 #include <algorithm>
 #include <charconv>
 #include <cstring>

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "json/json.h"
@@ -19,10 +19,9 @@
 
 namespace host::json::detail {
 
-// Grants the parser and the cursor access to the value's internal builders.
+// Grants the parser and the writers direct access to the value's storage.
 struct Access {
   using Member = JsonMap::Member;
-  static void set_valid_string(JsonValue& v, const char* data, std::size_t size) { v.set_valid_string(data, size); }
   static void set_number(JsonValue& v, JsonNumber n) { v.set_number(n); }
   static void set_bool(JsonValue& v, bool b) {
     v.rep_.wide.tag = JsonValue::kBool;
@@ -433,8 +432,14 @@ inline bool scan_utf8_run(const char*& p, const char* end, Fault& fault) noexcep
       const char* run = p;
       if (!scan_utf8_run(p, end, fault)) return false;
       const std::size_t n = static_cast<std::size_t>(p - run);
-      ensure(n);
-      std::memcpy(out, run, n);
+      if (n <= 16 && end - run >= 16) {
+        // Runs are short: one fixed-size copy, the excess overwritten later.
+        ensure(16);
+        std::memcpy(out, run, 16);
+      } else {
+        ensure(n);
+        std::memcpy(out, run, n);
+      }
       out += n;
     }
     // Copy plain bytes up to the next one that needs a look.
@@ -549,6 +554,45 @@ struct NumberToken {
   std::int64_t exponent;    // explicit exponent, saturated far outside double range
 };
 
+// Eight ASCII digits at p, if they are all digits.
+inline bool eight_digits(const char* p, std::uint64_t& value) noexcept {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  // Every byte in '0'..'9': high nibble 3, and adding 6 keeps it 3.
+  if (((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) !=
+      0x3333333333333333ull) {
+    return false;
+  }
+  // Pairwise combination: 8 digits to 4 two-digit, 2 four-digit, 1 value.
+  w = (w & 0x0F0F0F0F0F0F0F0Full) * 2561 >> 8;
+  w = (w & 0x00FF00FF00FF00FFull) * 6553601 >> 16;
+  value = static_cast<std::uint32_t>((w & 0x0000FFFF0000FFFFull) * 42949672960001ull >> 32);
+  return true;
+}
+
+// Reads a run of digits at p, adding them to the mantissa m while it holds
+// fewer than 19 of them (n counts all digits seen). Returns past the run.
+inline const char* scan_digits(const char* p, const char* end, std::uint64_t& m, int& n) noexcept {
+  std::uint64_t eight;
+  // The eighth byte first: most numbers are short, and that one look
+  // keeps them off the wider test.
+  while (end - p >= 8 && n <= 11 && is_digit(p[7]) && eight_digits(p, eight)) {
+    m = m * 100000000 + eight;
+    n += 8;
+    p += 8;
+  }
+  while (n < 19 && p != end && is_digit(*p)) {
+    m = m * 10 + static_cast<std::uint64_t>(*p - '0');
+    ++n;
+    ++p;
+  }
+  // Digits beyond the 19th only count.
+  const char* run = p;
+  while (p != end && is_digit(*p)) ++p;
+  n += static_cast<int>(p - run);
+  return p;
+}
+
 // Scans a number by the JSON grammar: -? (0 | [1-9][0-9]*) (. [0-9]+)?
 // ([eE] [+-]? [0-9]+)?. p points at '-' or a digit.
 inline bool scan_number(const char*& p, const char* end, NumberToken& t, Fault& fault) noexcept {
@@ -575,15 +619,7 @@ inline bool scan_number(const char*& p, const char* end, NumberToken& t, Fault& 
       return false;
     }
   } else if (is_digit(*p)) {
-    std::uint64_t m = 0;
-    int n = 0;
-    do {
-      if (n < 19) m = m * 10 + static_cast<std::uint64_t>(*p - '0');
-      ++n;
-      ++p;
-    } while (p != end && is_digit(*p));
-    t.mantissa = m;
-    t.digits = n;
+    p = scan_digits(p, end, t.mantissa, t.digits);
   } else {
     fault = {JsonErrorCategory::InvalidNumber, p};
     return false;
@@ -595,17 +631,9 @@ inline bool scan_number(const char*& p, const char* end, NumberToken& t, Fault& 
       return false;
     }
     t.integer = false;
-    std::uint64_t m = t.mantissa;
-    int n = t.digits;
-    const char* first = p;
-    do {
-      if (n < 19) m = m * 10 + static_cast<std::uint64_t>(*p - '0');
-      ++n;
-      ++p;
-    } while (p != end && is_digit(*p));
-    t.mantissa = m;
-    t.digits = n;
-    t.fraction_digits = static_cast<int>(p - first);
+    const int before = t.digits;
+    p = scan_digits(p, end, t.mantissa, t.digits);
+    t.fraction_digits = t.digits - before;
   }
   if (p != end && (*p == 'e' || *p == 'E')) {
     ++p;

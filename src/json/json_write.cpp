@@ -171,9 +171,16 @@ class Writer {
     end_ = p_;
   }
 
+  // On failure (only allocation can fail) the buffer is left as it was.
   void write(const JsonValue& v) {
-    reserve(256);
-    write_value(v, 0);
+    const std::size_t original = out_.size();
+    try {
+      reserve(256);
+      write_value(v, 0);
+    } catch (...) {
+      out_.resize(original);
+      throw;
+    }
     out_.resize(static_cast<std::size_t>(p_ - out_.data()));
   }
 

@@ -3,7 +3,6 @@
 #include <sddl.h>
 
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <memory>
 #include <thread>
@@ -143,6 +142,25 @@ std::string ScopedAppDataFolder::file(std::wstring_view name) const {
   return narrow(app_dir() + L"\\" + std::wstring(name));
 }
 
+// Ends every process of the job but this one.
+void end_children(HANDLE job) {
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more[63];
+  } ids{};
+  ids.list.NumberOfAssignedProcesses = 64;
+  if (!::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr)) {
+    ADD_FAILURE() << "cannot list the test's children: " << ::GetLastError();
+    return;
+  }
+  for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+    const auto pid = static_cast<DWORD>(ids.list.ProcessIdList[i]);
+    if (pid == ::GetCurrentProcessId()) continue;
+    win::UniqueHandle child(::OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+    if (child) ::TerminateProcess(child.get(), 99);
+  }
+}
+
 HostResult<void> bounded(std::function<HostResult<void>()> run) {
   // The test process and every child it starts from here on share one job,
   // so that a child that hangs can be ended with the test.
@@ -155,9 +173,11 @@ HostResult<void> bounded(std::function<HostResult<void>()> run) {
   auto result = task->get_future();
   std::thread([task] { (*task)(); }).detach();
   if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-    ADD_FAILURE() << "the tool run did not end within 60 s; ending the test process with its children";
-    std::fflush(stdout);
-    ::TerminateJobObject(job, 1);
+    ADD_FAILURE() << "the tool run did not end within 60 s; its child is ended";
+    end_children(job);
+    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+      return std::unexpected(HostError::described("did not end"));
+    }
   }
   return result.get();
 }
