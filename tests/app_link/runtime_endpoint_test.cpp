@@ -77,6 +77,13 @@ struct Fault {
 // Each text fails with exactly this description, as a kind Other error.
 class RuntimeEndpointFaults : public testing::TestWithParam<Fault> {};
 
+// Stable names for the listing: the case's position and its message.
+std::string fault_name(const testing::TestParamInfo<Fault>& info) {
+  std::string name = "case" + std::to_string(info.index) + "_";
+  for (char c : info.param.message) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
+
 TEST_P(RuntimeEndpointFaults, AreDescribed) {
   const Fault& f = GetParam();
   auto record = RuntimeEndpoint::parse(f.text);
@@ -123,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{R"({"endpoint":"e","nonce":)", "EOF while parsing an object at byte 24"},
         Fault{R"({"endpoint":"e","x":[[)", "EOF while parsing an array at byte 22"},
         Fault{R"({"endpoint":"e","x":nul)", "EOF while parsing an object at byte 23"},
-        Fault{R"({"endpoint":"e)", "EOF while parsing a string at byte 14"}));
+        Fault{R"({"endpoint":"e)", "EOF while parsing a string at byte 14"}), fault_name);
 
 INSTANTIATE_TEST_SUITE_P(
     ArrayForm, RuntimeEndpointFaults,
@@ -139,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Fault{R"(["e",])" "\n", "trailing comma at byte 5"},
                     Fault{R"(["e","n")", "EOF while parsing an array at byte 8"},
                     Fault{R"(["e",)", "EOF while parsing an array at byte 5"},
-                    Fault{R"([)", "EOF while parsing an array at byte 1"}));
+                    Fault{R"([)", "EOF while parsing an array at byte 1"}), fault_name);
 
 INSTANTIATE_TEST_SUITE_P(
     TopLevel, RuntimeEndpointFaults,
@@ -155,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Fault{"\"unterminated", "EOF while parsing a string at byte 13"},
                     Fault{R"({"endpoint":"e","nonce":"n"} x)", "trailing characters at byte 29"},
                     Fault{R"({"endpoint":"e","nonce":"n"}{})", "trailing characters at byte 28"},
-                    Fault{std::string(R"({"endpoint":"e","nonce":"n"})") + '\0', "trailing characters at byte 28"}));
+                    Fault{std::string(R"({"endpoint":"e","nonce":"n"})") + '\0', "trailing characters at byte 28"}), fault_name);
 
 }  // namespace
 }  // namespace host
