@@ -34,8 +34,4 @@ HostResult<void> prepare_update() {
   return send_prepare_update(**connection);
 }
 
-HostResult<void> registration_command(bool /*remove*/) {
-  return std::unexpected(HostError::described("registration commands not built"));
-}
-
 }  // namespace host

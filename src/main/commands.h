@@ -1,5 +1,6 @@
-// The commands that entry dispatches to. Each returns success or the first
-// error; none prints anything.
+// The relay and prepare-update commands that entry dispatches to (the
+// registration commands live with the registration). Each returns success
+// or the first error; none prints anything.
 #pragma once
 
 #include <string_view>
@@ -16,8 +17,5 @@ HostResult<void> run_relay(std::string_view origin);
 
 // --prepare-update: ask a running application to prepare for an update.
 HostResult<void> prepare_update();
-
-// --repair-registration (remove false) and --remove-registration (true).
-HostResult<void> registration_command(bool remove);
 
 }  // namespace host

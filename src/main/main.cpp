@@ -11,6 +11,7 @@
 #include "main/framing.h"
 #include "main/host_mode.h"
 #include "main/wide_text.h"
+#include "registration/registration_command.h"
 #include "windows/standard_streams.h"
 
 namespace {

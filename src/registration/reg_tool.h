@@ -22,6 +22,8 @@ HostResult<std::u16string> reg_tool_path();
 // Starts `program` with `arguments` (UTF-8, each arriving as one argument),
 // standard input on the null device, standard output and standard error on
 // pipes that are read to their end, concurrently, and discarded; no window.
+// The child inherits those three handles and none other of the host's; it
+// shares the host's environment, current directory and console.
 // Waits for the end without a limit. Exit code 0 is success, any other is an
 // Other error with `failure_message`; failing to start, read or wait is the
 // OS error.

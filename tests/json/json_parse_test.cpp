@@ -37,7 +37,7 @@ std::string nested(int depth, std::string_view open, std::string_view inner, std
   return text;
 }
 
-TEST(ParseJson, AcceptsEveryKindOfValueAtTheTopLevel) {
+TEST(JsonParse, AcceptsEveryKindOfValueAtTheTopLevel) {
   EXPECT_EQ(parse_json("null")->kind(), JsonKind::Null);
   EXPECT_EQ(parse_json("true")->as_bool(), true);
   EXPECT_EQ(parse_json("false")->as_bool(), false);
@@ -47,7 +47,7 @@ TEST(ParseJson, AcceptsEveryKindOfValueAtTheTopLevel) {
   EXPECT_EQ(parse_json("{}")->as_object()->size(), 0u);
 }
 
-TEST(ParseJson, BuildsNestedDocuments) {
+TEST(JsonParse, BuildsNestedDocuments) {
   auto value = parse_json(R"( {"list": [1, -2, 3.5, "s", true, null, {"k": []}], "o": {"p": {"q": "deep"}}} )");
   ASSERT_TRUE(value) << value.error().describe();
   const JsonArray* list = value->get("list")->as_array();
@@ -63,7 +63,7 @@ TEST(ParseJson, BuildsNestedDocuments) {
   EXPECT_EQ(value->get("o")->get("p")->get("q")->as_string(), "deep");
 }
 
-TEST(ParseJson, WhitespaceIsExactlySpaceTabLineFeedAndCarriageReturn) {
+TEST(JsonParse, WhitespaceIsExactlySpaceTabLineFeedAndCarriageReturn) {
   EXPECT_EQ(compact("  {} \r\n"), "{}");
   EXPECT_EQ(compact("\t[ 1 ,\n2\r]\t"), "[1,2]");
   EXPECT_EQ(compact(" { \"a\" \t:\n 1 } "), "{\"a\":1}");
@@ -87,9 +87,9 @@ struct Refusal {
 };
 
 // Each text is refused with the given fault at the given byte.
-class ParseJsonRefuses : public testing::TestWithParam<Refusal> {};
+class JsonParseRefuses : public testing::TestWithParam<Refusal> {};
 
-TEST_P(ParseJsonRefuses, WithTheFaultAndItsPosition) {
+TEST_P(JsonParseRefuses, WithTheFaultAndItsPosition) {
   const Refusal& r = GetParam();
   auto value = parse_json(r.text);
   ASSERT_FALSE(value) << testing::PrintToString(r.text) << " parsed as " << to_json_bytes(*value);
@@ -100,7 +100,7 @@ TEST_P(ParseJsonRefuses, WithTheFaultAndItsPosition) {
 using C = JsonErrorCategory;
 
 INSTANTIATE_TEST_SUITE_P(
-    Grammar, ParseJsonRefuses,
+    Grammar, JsonParseRefuses,
     testing::Values(
         // End of input, empty input, whitespace alone.
         Refusal{"", C::EofWhileParsingValue, 0}, Refusal{" \t\r\n", C::EofWhileParsingValue, 4},
@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"123456789012345678901234567890e300", C::NumberOutOfRange, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Strings, ParseJsonRefuses,
+    Strings, JsonParseRefuses,
     testing::Values(
         // Raw control bytes.
         Refusal{"\"a\tb\"", C::ControlCharacterInString, 2}, Refusal{std::string("\"\0\"", 3), C::ControlCharacterInString, 1},
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Inside a key, too.
         Refusal{"{\"\xC0\x80\":1}", C::InvalidUtf8, 2}));
 
-TEST(ParseJson, ValidUtf8OfEveryLengthIsKeptByteForByte) {
+TEST(JsonParse, ValidUtf8OfEveryLengthIsKeptByteForByte) {
   const std::string text =
       "A\x7F"                  // one byte, DEL included
       "\xC2\x80\xDF\xBF"       // two bytes, lowest and highest
@@ -191,7 +191,7 @@ TEST(ParseJson, ValidUtf8OfEveryLengthIsKeptByteForByte) {
   }
 }
 
-TEST(ParseJson, ResolvesEveryEscape) {
+TEST(JsonParse, ResolvesEveryEscape) {
   auto value = parse_json(R"("\"\\\/\b\f\n\r\t\u0041\u00e9\u00E9\u20AC\uD83D\uDE00\u0000")");
   ASSERT_TRUE(value) << value.error().describe();
   EXPECT_EQ(*value->as_string(), std::string("\"\\/\b\f\n\r\tA\xC3\xA9\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\0", 21));
@@ -208,7 +208,7 @@ TEST(ParseJson, ResolvesEveryEscape) {
   EXPECT_EQ((*value->as_array())[1].as_string(), expected);
 }
 
-TEST(ParseJson, IntegerLiteralsTakeTheIntegerRepresentations) {
+TEST(JsonParse, IntegerLiteralsTakeTheIntegerRepresentations) {
   EXPECT_EQ(number_of("0"), JsonNumber::from_unsigned(0));
   EXPECT_EQ(number_of("1234567890123456789"), JsonNumber::from_unsigned(1234567890123456789u));
   EXPECT_EQ(number_of("9999999999999999999"), JsonNumber::from_unsigned(9999999999999999999u));
@@ -219,7 +219,7 @@ TEST(ParseJson, IntegerLiteralsTakeTheIntegerRepresentations) {
   EXPECT_EQ(number_of("-9223372036854775808"), JsonNumber::from_signed(INT64_MIN));
 }
 
-TEST(ParseJson, OtherNumberLiteralsAreFloats) {
+TEST(JsonParse, OtherNumberLiteralsAreFloats) {
   struct Case {
     const char* text;
     double value;
@@ -258,7 +258,7 @@ TEST(ParseJson, OtherNumberLiteralsAreFloats) {
   EXPECT_EQ(*number_of("8.41e21").as_f64(), 8.41e21);
 }
 
-TEST(ParseJson, NegativeZeroAndUnderflowKeepTheirSign) {
+TEST(JsonParse, NegativeZeroAndUnderflowKeepTheirSign) {
   for (const char* text : {"-0", "-0.0", "-0e10", "-1e-400", "-2e-324"}) {
     const JsonNumber n = number_of(text);
     ASSERT_TRUE(n.is_float()) << text;
@@ -274,7 +274,7 @@ TEST(ParseJson, NegativeZeroAndUnderflowKeepTheirSign) {
   EXPECT_EQ(*number_of("3e-324").as_f64(), 5e-324);  // rounds up to the smallest subnormal
 }
 
-TEST(ParseJson, DuplicateKeysKeepTheLastValue) {
+TEST(JsonParse, DuplicateKeysKeepTheLastValue) {
   EXPECT_EQ(compact(R"({"a":1,"a":2})"), R"({"a":2})");
   EXPECT_EQ(compact(R"({"b":0,"a":1,"b":2,"a":3,"b":4})"), R"({"a":3,"b":4})");
   EXPECT_EQ(compact(R"({"x":{"a":1},"x":[2]})"), R"({"x":[2]})");
@@ -293,7 +293,7 @@ TEST(ParseJson, DuplicateKeysKeepTheLastValue) {
   }
 }
 
-TEST(ParseJson, ContainersNestUpTo127Levels) {
+TEST(JsonParse, ContainersNestUpTo127Levels) {
   const auto mixed = [](int depth, std::string_view inner) {
     std::string text;
     for (int i = 0; i < depth; ++i) text += i % 2 == 0 ? "[" : "{\"k\":";
@@ -340,7 +340,7 @@ TEST(ParseJson, ContainersNestUpTo127Levels) {
   EXPECT_EQ(*v, JsonValue(7));
 }
 
-TEST(ParseJson, SiblingContainersDoNotAddUp) {
+TEST(JsonParse, SiblingContainersDoNotAddUp) {
   // Depth is given back on leaving: many containers side by side, each
   // nested deep, all fit.
   std::string text = "[";
@@ -349,7 +349,7 @@ TEST(ParseJson, SiblingContainersDoNotAddUp) {
   EXPECT_TRUE(parse_json(text));
 }
 
-TEST(ParseJson, FailsAsAWholeAndRecoversForTheNextDocument) {
+TEST(JsonParse, FailsAsAWholeAndRecoversForTheNextDocument) {
   // A failure deep inside a large document leaves nothing behind that
   // affects the next parse on the same thread.
   std::string bad = "[";
@@ -361,7 +361,7 @@ TEST(ParseJson, FailsAsAWholeAndRecoversForTheNextDocument) {
   EXPECT_EQ(compact("[\"ok\"]"), "[\"ok\"]");
 }
 
-TEST(ParseJson, InputIsTakenByLengthNotByTerminator) {
+TEST(JsonParse, InputIsTakenByLengthNotByTerminator) {
   const std::string with_nul("[1]\0[2]", 7);
   EXPECT_FALSE(parse_json(with_nul));
   EXPECT_TRUE(parse_json(std::string_view(with_nul.data(), 3)));

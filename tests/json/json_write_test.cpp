@@ -20,7 +20,7 @@ std::string round_trip(std::string_view text) {
 
 JsonValue float_value(double d) { return JsonValue(*JsonNumber::from_double(d)); }
 
-TEST(CompactForm, SortsMembersAndDropsWhitespace) {
+TEST(JsonCompactForm, SortsMembersAndDropsWhitespace) {
   EXPECT_EQ(round_trip(R"({"b":1,"a":2})"), R"({"a":2,"b":1})");
   EXPECT_EQ(round_trip(R"({"a":1,"B":2})"), R"({"B":2,"a":1})");
   EXPECT_EQ(round_trip(" { \"z\" : [ 1 , { } , [ ] ] ,\n\t\"a\" : null } "), R"({"a":null,"z":[1,{},[]]})");
@@ -30,7 +30,7 @@ TEST(CompactForm, SortsMembersAndDropsWhitespace) {
   EXPECT_EQ(round_trip("[true,false,null]"), "[true,false,null]");
 }
 
-TEST(CompactForm, WritesNumbersInTheirRepresentation) {
+TEST(JsonCompactForm, WritesNumbersInTheirRepresentation) {
   EXPECT_EQ(round_trip("[1.0,1e2,-0,10000000000000000000000,18446744073709551616]"),
             "[1.0,100.0,-0.0,1e+22,1.8446744073709552e+19]");
   EXPECT_EQ(round_trip("[18446744073709551615,-9223372036854775808]"), "[18446744073709551615,-9223372036854775808]");
@@ -41,7 +41,7 @@ TEST(CompactForm, WritesNumbersInTheirRepresentation) {
   EXPECT_EQ(to_json_bytes(JsonValue::number(UINT64_MAX)), "18446744073709551615");
 }
 
-TEST(CompactForm, WritesFloatsInShortestPlainOrScientificForm) {
+TEST(JsonCompactForm, WritesFloatsInShortestPlainOrScientificForm) {
   struct Case {
     double value;
     const char* text;
@@ -83,7 +83,7 @@ TEST(CompactForm, WritesFloatsInShortestPlainOrScientificForm) {
   for (const Case& c : cases) EXPECT_EQ(to_json_bytes(float_value(c.value)), c.text) << c.text;
 }
 
-TEST(CompactForm, FloatsReadBackBitForBit) {
+TEST(JsonCompactForm, FloatsReadBackBitForBit) {
   std::mt19937_64 random(20240611);
   std::string text = "[";
   std::vector<double> values;
@@ -119,7 +119,7 @@ TEST(CompactForm, FloatsReadBackBitForBit) {
   EXPECT_EQ(to_json_bytes(*parsed), text);
 }
 
-TEST(CompactForm, EscapesOnlyQuoteBackslashAndControlBytes) {
+TEST(JsonCompactForm, EscapesOnlyQuoteBackslashAndControlBytes) {
   EXPECT_EQ(round_trip(R"("\u00e9")"), "\"\xC3\xA9\"");
   EXPECT_EQ(round_trip(R"("a\/b")"), R"("a/b")");
   EXPECT_EQ(round_trip(R"("\t")"), R"("\t")");
@@ -136,7 +136,7 @@ TEST(CompactForm, EscapesOnlyQuoteBackslashAndControlBytes) {
   EXPECT_EQ(to_json_bytes(JsonValue("say \"hi\" \\ bye")), R"("say \"hi\" \\ bye")");
 }
 
-TEST(CompactForm, StringsOfEveryLengthAndEscapePosition) {
+TEST(JsonCompactForm, StringsOfEveryLengthAndEscapePosition) {
   // Around the inline limit and the 16-byte scan blocks, with the escaped
   // byte at each position, in keys and in values.
   for (std::size_t length = 0; length <= 40; ++length) {
@@ -155,7 +155,7 @@ TEST(CompactForm, StringsOfEveryLengthAndEscapePosition) {
   }
 }
 
-TEST(CompactForm, LargeDocumentsSurviveARoundTrip) {
+TEST(JsonCompactForm, LargeDocumentsSurviveARoundTrip) {
   std::string text = "{\"items\":[";
   for (int i = 0; i < 3000; ++i) {
     if (i) text += ',';
@@ -169,7 +169,7 @@ TEST(CompactForm, LargeDocumentsSurviveARoundTrip) {
   EXPECT_EQ(round_trip(once), once);
 }
 
-TEST(AppendForm, ComposesIntoAnExistingBuffer) {
+TEST(JsonAppendForm, ComposesIntoAnExistingBuffer) {
   std::string out = "prefix:";
   append_json_bytes(out, *parse_json(R"({"b":[1,2],"a":"x"})"));
   out += '|';
@@ -181,7 +181,7 @@ TEST(AppendForm, ComposesIntoAnExistingBuffer) {
   EXPECT_EQ(big.substr(1002, 3), "\"bb");
 }
 
-TEST(PrettyForm, IndentsTwoSpacesPerLevel) {
+TEST(JsonPrettyForm, IndentsTwoSpacesPerLevel) {
   EXPECT_EQ(to_pretty_json_bytes(*parse_json(R"({"b":[1,{}],"a":"x"})")),
             "{\n  \"a\": \"x\",\n  \"b\": [\n    1,\n    {}\n  ]\n}");
   EXPECT_EQ(to_pretty_json_bytes(*parse_json("[]")), "[]");
@@ -191,7 +191,7 @@ TEST(PrettyForm, IndentsTwoSpacesPerLevel) {
             "[\n  [\n    []\n  ],\n  [\n    {\n      \"k\": [\n        null\n      ]\n    }\n  ],\n  -0.0,\n  1e+16\n]");
 }
 
-TEST(PrettyForm, ReadsBackToTheSameValue) {
+TEST(JsonPrettyForm, ReadsBackToTheSameValue) {
   const std::string text =
       R"({"name":"com.example.host","path":"C:\\Program Files\\host.exe","allowed_origins":["chrome-extension://abc/"],"type":"stdio","n":{"a":[1,2.5,-3,true,false,null,{}]}})";
   const JsonValue value = *parse_json(text);

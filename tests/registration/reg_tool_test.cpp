@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "common/child_process.h"
 #include "main/wide_text.h"
 #include "registration/registration_test_support.h"
@@ -135,6 +138,29 @@ TEST_F(RunTool, ChildGetsEveryArgumentIntactTheNullDeviceAndOurDirectory) {
   EXPECT_EQ(parts.back(), std::wstring(directory, ::GetCurrentDirectoryW(MAX_PATH, directory)));
 }
 
+TEST_F(RunTool, ChildInheritsNoOtherHandleOfTheHost) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  UniqueHandle event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(event);
+  ScopedVariable handle(L"HOST_TOOL_PROBE_HANDLE", std::to_wstring(reinterpret_cast<std::uintptr_t>(event.get())));
+  const auto handle_seen = [&] {
+    const auto parts = probe_report(report);
+    return std::find(parts.begin(), parts.end(), L"handle 1") != parts.end();
+  };
+  // A child started with plain inheritance sees the handle: the probe can tell.
+  {
+    tools::ChildOptions options;
+    options.program = tools::program_directory() + L"\\tool-probe.exe";
+    options.close_stdin_at_start = true;
+    tools::ChildProcess plain(options);
+    ASSERT_TRUE(plain.started());
+    ASSERT_EQ(plain.wait(std::chrono::seconds(30)), 0u);
+  }
+  ASSERT_TRUE(handle_seen());
+  ASSERT_TRUE(run_bounded(probe_program(), {"x"}, "failed"));
+  EXPECT_FALSE(handle_seen());
+}
+
 TEST_F(RunTool, OnlyExitCode0IsSuccess) {
   for (const DWORD code : {0ul, 1ul, 2ul, 255ul, 259ul, 0xC0000005ul}) {
     ScopedVariable exit_code(L"HOST_TOOL_PROBE_EXIT", std::to_wstring(code));
@@ -190,6 +216,26 @@ TEST_F(RegTool, SetsTheDefaultValueToTheDataExactlyThenDeletesTheKey) {
   const auto again = reg_bounded(remove, msg::registry_removal_failed);
   ASSERT_FALSE(again);
   EXPECT_TRUE(again.error().is(ErrorKind::Other, msg::registry_removal_failed));
+}
+
+TEST_F(RegTool, RegExeBesideTheProgramIsNotStarted) {
+  // The probe, planted as reg.exe next to the running program, where a bare
+  // name would be looked for first; it would write a report and leave the
+  // registry alone.
+  ScopedAppDataFolder folder;
+  const std::wstring report = folder.app_dir() + L"\\planted report.bin";
+  ScopedVariable out(L"HOST_TOOL_PROBE_OUT", report);
+  const std::wstring planted = tools::program_directory() + L"\\reg.exe";
+  ASSERT_TRUE(::CopyFileW((tools::program_directory() + L"\\tool-probe.exe").c_str(), planted.c_str(), FALSE));
+  struct Remove {
+    std::wstring path;
+    ~Remove() { ::DeleteFileW(path.c_str()); }
+  } remove_planted{planted};
+
+  const std::array<std::string, 8> add = {"add", chrome_key, "/ve", "/t", "REG_SZ", "/d", "C:\\m.json", "/f"};
+  ASSERT_TRUE(reg_bounded(add, msg::registry_repair_failed));
+  EXPECT_EQ(default_string(chrome_release), L"C:\\m.json");
+  EXPECT_FALSE(file_exists(report));
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ TEST_F(RegistrationCommand, DocumentsOfAnotherInstallationStopBothCommandsBefore
   const Case cases[] = {
       {"marker names another host", marker_json("com.velmorantix.browser_context "), manifest_json(release_host),
        is(ErrorKind::Other, msg::unowned_marker)},
-      {"marker is an array", "[" + marker_json(release_host) + "]", manifest_json(release_host),
+      {"marker is an array", std::string("[").append(marker_json(release_host)).append("]"), manifest_json(release_host),
        is(ErrorKind::Other, msg::unowned_marker)},
       {"marker with trailing text", marker_json(release_host) + " x", manifest_json(release_host),
        [](const HostError& e) {

@@ -1,6 +1,7 @@
 #include "registration/registration_test_support.h"
 
 #include <sddl.h>
+#include <tlhelp32.h>
 
 #include <chrono>
 #include <future>
@@ -142,39 +143,25 @@ std::string ScopedAppDataFolder::file(std::wstring_view name) const {
   return narrow(app_dir() + L"\\" + std::wstring(name));
 }
 
-// Ends every process of the job but this one.
-void end_children(HANDLE job) {
-  struct {
-    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
-    ULONG_PTR more[63];
-  } ids{};
-  ids.list.NumberOfAssignedProcesses = 64;
-  if (!::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids, sizeof ids, nullptr)) {
-    ADD_FAILURE() << "cannot list the test's children: " << ::GetLastError();
-    return;
-  }
-  for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
-    const auto pid = static_cast<DWORD>(ids.list.ProcessIdList[i]);
-    if (pid == ::GetCurrentProcessId()) continue;
-    win::UniqueHandle child(::OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+// Ends the processes this test process started that still run.
+void end_children() {
+  win::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ParentProcessID != ::GetCurrentProcessId()) continue;
+    win::UniqueHandle child(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
     if (child) ::TerminateProcess(child.get(), 99);
   }
 }
 
 HostResult<void> bounded(std::function<HostResult<void>()> run) {
-  // The test process and every child it starts from here on share one job,
-  // so that a child that hangs can be ended with the test.
-  static HANDLE job = [] {
-    HANDLE created = ::CreateJobObjectW(nullptr, nullptr);
-    EXPECT_TRUE(created && ::AssignProcessToJobObject(created, ::GetCurrentProcess()));
-    return created;
-  }();
   auto task = std::make_shared<std::packaged_task<HostResult<void>()>>(std::move(run));
   auto result = task->get_future();
   std::thread([task] { (*task)(); }).detach();
   if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
     ADD_FAILURE() << "the tool run did not end within 60 s; its child is ended";
-    end_children(job);
+    end_children();
     if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
       return std::unexpected(HostError::described("did not end"));
     }

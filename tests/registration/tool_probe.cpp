@@ -1,7 +1,8 @@
 // A stand-in for the registry console tool that reports what it was given:
 // each argument (as UTF-16, ended by a 0 unit), what a read of standard input
-// returned and the current directory, into the file that the environment
-// variable HOST_TOOL_PROBE_OUT names. It then writes HOST_TOOL_PROBE_SPAM
+// returned and the current directory into the file that the environment
+// variable HOST_TOOL_PROBE_OUT names, and whether the handle value in
+// HOST_TOOL_PROBE_HANDLE is open here. It then writes HOST_TOOL_PROBE_SPAM
 // bytes to standard output and to standard error and exits with the code
 // HOST_TOOL_PROBE_EXIT.
 #include <windows.h>
@@ -40,6 +41,14 @@ int wmain(int argc, wchar_t** argv) {
   const BOOL read = ::ReadFile(in, probe, sizeof probe, &got, nullptr);
   report += L"stdin " + std::to_wstring(read) + L" " + std::to_wstring(got) + L" " + std::to_wstring(::GetFileType(in));
   report.push_back(L'\0');
+  // A handle value the parent holds as inheritable: does it name anything here?
+  const std::wstring foreign = variable(L"HOST_TOOL_PROBE_HANDLE");
+  if (!foreign.empty()) {
+    DWORD flags = 0;
+    const BOOL known = ::GetHandleInformation(reinterpret_cast<HANDLE>(std::stoull(foreign)), &flags);
+    report += L"handle " + std::to_wstring(known);
+    report.push_back(L'\0');
+  }
   wchar_t directory[MAX_PATH];
   report += std::wstring(directory, ::GetCurrentDirectoryW(MAX_PATH, directory));
   report.push_back(L'\0');
