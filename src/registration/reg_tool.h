@@ -7,12 +7,9 @@
 #include <string_view>
 
 #include "main/host_error.h"
+#include "windows/command_line.h"
 
 namespace host::win {
-
-// Quotes one argument so that CommandLineToArgvW (and the C runtime's
-// parser) gives it back unchanged: blanks, quotes, trailing backslashes.
-std::u16string quote_command_line_argument(std::u16string_view argument);
 
 // The full path of reg.exe in the system directory. The tool is named by its
 // bare file name but looked up there alone, so that no reg.exe beside the

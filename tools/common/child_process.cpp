@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "windows/command_line.h"
+
 namespace host::tools {
 namespace {
 
@@ -38,6 +40,12 @@ std::wstring environment_block(const std::map<std::wstring, std::optional<std::w
   }
   block.push_back(L'\0');
   return block;
+}
+
+std::wstring quoted(const std::wstring& argument) {
+  const std::u16string q = win::quote_command_line_argument(
+      std::u16string_view(reinterpret_cast<const char16_t*>(argument.data()), argument.size()));
+  return std::wstring(reinterpret_cast<const wchar_t*>(q.data()), q.size());
 }
 
 }  // namespace
@@ -99,28 +107,6 @@ bool OutputCollector::wait_for_end(std::chrono::milliseconds limit) {
   return state_->cv.wait_for(lock, limit, [&] { return state_->ended; });
 }
 
-std::wstring quote_argument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == L'"') {
-      out.append(backslashes * 2 + 1, L'\\');
-    } else {
-      out.append(backslashes, L'\\');
-    }
-    backslashes = 0;
-    out.push_back(c);
-  }
-  out.append(backslashes * 2, L'\\');
-  out.push_back(L'"');
-  return out;
-}
-
 ChildProcess::ChildProcess(const ChildOptions& options) {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr, err_read = nullptr,
@@ -136,8 +122,8 @@ ChildProcess::ChildProcess(const ChildOptions& options) {
   ::SetHandleInformation(our_out.get(), HANDLE_FLAG_INHERIT, 0);
   ::SetHandleInformation(our_err.get(), HANDLE_FLAG_INHERIT, 0);
 
-  std::wstring command_line = quote_argument(options.program);
-  for (const auto& a : options.arguments) command_line += L" " + quote_argument(a);
+  std::wstring command_line = quoted(options.program);
+  for (const auto& a : options.arguments) command_line += L" " + quoted(a);
   std::wstring env = environment_block(options.environment);
 
   STARTUPINFOW si{};

@@ -101,7 +101,5 @@ class ChildProcess {
 // simulator are built too.
 std::wstring program_directory();
 
-// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
-std::wstring quote_argument(const std::wstring& argument);
 
 }  // namespace host::tools
