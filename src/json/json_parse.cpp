@@ -126,7 +126,22 @@ struct Scratch {
   }
 };
 
-thread_local Scratch t_scratch;
+#ifdef _WIN32
+// MinGW-w64 runs the destructors of thread_local objects at thread exit
+// after their storage has been released, so a Scratch destroyed there reads
+// freed memory. On Windows each thread's scratch is a heap block behind a
+// plain pointer, left behind when the thread ends (trim() bounds it).
+Scratch& thread_scratch() {
+  thread_local Scratch* scratch = nullptr;
+  if (scratch == nullptr) scratch = new Scratch;
+  return *scratch;
+}
+#else
+Scratch& thread_scratch() {
+  thread_local Scratch scratch;
+  return scratch;
+}
+#endif
 
 class Parser {
  public:
@@ -377,7 +392,7 @@ class Parser {
 }  // namespace
 
 std::expected<JsonValue, JsonError> parse_json(std::string_view bytes) {
-  Scratch& scratch = t_scratch;
+  Scratch& scratch = thread_scratch();
   auto result = Parser(bytes, scratch).run();
   scratch.stack.clear();  // a failed parse leaves partial values behind
   scratch.trim();
