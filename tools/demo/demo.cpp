@@ -1,9 +1,10 @@
 // The host's main job shown end to end: the simulator plays the desktop
-// application, this program plays the browser, and the conversation is
-// printed as it happens. Then --prepare-update, and what the application
+// application, nm-client plays the browser, this program types into
+// nm-client, and the conversation is printed as it happens. Then --prepare-update, and what the application
 // received. Everything runs in a temporary APPDATA that is removed again.
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -27,23 +28,18 @@ void print(const std::string& line) {
   std::fflush(stdout);
 }
 
-std::string frame(std::string_view body) {
-  const auto n = static_cast<std::uint32_t>(body.size());
-  std::string out{char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
-  out.append(body);
-  return out;
-}
-
-// The simulator's log lines from the given one on.
-std::vector<std::string> log_lines(ChildProcess& app) {
+std::vector<std::string> log_text_lines(const std::string& text) {
   std::vector<std::string> lines;
-  std::istringstream in(app.out().contents());
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }
   return lines;
 }
+
+// The simulator's log lines.
+std::vector<std::string> log_lines(ChildProcess& app) { return log_text_lines(app.out().contents()); }
 
 // Prints the simulator's new log lines as what the application saw.
 void show_app_log(ChildProcess& app, std::size_t& shown) {
@@ -92,13 +88,14 @@ int run() {
   const std::string ready = log_lines(app).front();
   print("desktop application (simulator, echo): listening on " + ready.substr(6));
 
-  ChildOptions host_options;
-  host_options.program = dir + L"\\browser-context-host.exe";
-  host_options.arguments = {origin};
-  host_options.environment[L"APPDATA"] = appdata.path;
-  print("browser starts: browser-context-host.exe chrome-extension://nmhgocnleebkomclcpbbdbinpgpbakhm/");
+  ChildOptions client_options;
+  client_options.program = dir + L"\\nm-client.exe";
+  client_options.arguments = {L"--linger-ms", L"0"};
+  client_options.environment[L"APPDATA"] = appdata.path;
+  print("nm-client plays the browser: it starts browser-context-host.exe "
+        "chrome-extension://nmhgocnleebkomclcpbbdbinpgpbakhm/");
   print("");
-  ChildProcess relay(host_options);
+  ChildProcess client(client_options);
   app.out().wait_for_text("handshake", limit);
   show_app_log(app, shown);
   print("");
@@ -108,43 +105,42 @@ int run() {
       R"({"z":1, "a":[1.0, 2.50, -0, 1e2], "text":"caf\u00e9 \ud83d\ude00"})",
       R"({"type":"pageContext","url":"https://example.com/","title":"Example","selection":null})",
   };
-  std::size_t received = 0;
-  std::size_t echoed = 0;
+  std::size_t lines_back = 0;
   for (const auto& message : messages) {
-    print("  browser -> host  " + message);
-    relay.write_stdin(frame(message));
-    // The echo comes back through the host: wait for its whole frame.
-    if (!relay.out().wait_for_size(received + 4, limit)) {
+    print("  typed into nm-client   " + message);
+    client.write_stdin(message + "\n");
+    // The echo comes back through the host as one line of nm-client's output.
+    ++lines_back;
+    const bool answered = client.out().wait_until(
+        [&](const std::string& out) { return std::count(out.begin(), out.end(), '\n') >= std::ptrdiff_t(lines_back); },
+        limit);
+    if (!answered) {
       print("no answer from the host");
       return 1;
     }
-    const std::string header = relay.out().contents().substr(received, 4);
-    const std::uint32_t n = std::uint8_t(header[0]) | std::uint8_t(header[1]) << 8 |
-                            std::uint8_t(header[2]) << 16 | std::uint32_t(std::uint8_t(header[3])) << 24;
-    if (!relay.out().wait_for_size(received + 4 + n, limit)) {
-      print("the host's answer was cut short");
-      return 1;
-    }
-    // The simulator logs a frame before echoing it; let its log catch up.
-    const std::size_t recv_lines = ++echoed;
     app.out().wait_until(
         [&](const std::string& log) {
           std::size_t count = 0;
           for (auto at = log.find("\nrecv "); at != std::string::npos; at = log.find("\nrecv ", at + 1)) ++count;
-          return count >= recv_lines;
+          return count >= lines_back;
         },
         limit);
     show_app_log(app, shown);
-    print("  browser <- host  " + relay.out().contents().substr(received + 4, n));
+    const auto out = log_text_lines(client.out().contents());
+    print("  nm-client prints       " + out[lines_back - 1]);
     print("");
-    received += 4 + n;
   }
-  print("browser closes the host's standard input");
-  relay.close_stdin();
-  const auto relay_code = relay.wait(limit);
-  print("host ended, exit code " + (relay_code ? std::to_string(*relay_code) : std::string("none (killed)")));
+  print("nm-client's input ends: it closes the host's standard input");
+  client.close_stdin();
+  const auto client_code = client.wait(limit);
+  client.err().wait_for_end(limit);
+  for (const auto& line : log_text_lines(client.err().contents())) print("  " + line);
+  print("nm-client ended, exit code " + (client_code ? std::to_string(*client_code) : std::string("none (killed)")));
   print("");
 
+  ChildOptions host_options;
+  host_options.environment[L"APPDATA"] = appdata.path;
+  host_options.program = dir + L"\\browser-context-host.exe";
   host_options.arguments = {L"--prepare-update"};
   print("installer runs: browser-context-host.exe --prepare-update");
   ChildProcess update(host_options);
@@ -153,7 +149,18 @@ int run() {
   app.wait(limit);
   show_app_log(app, shown);
   print("host ended, exit code " + (update_code ? std::to_string(*update_code) : std::string("none (killed)")));
-  return relay_code == 0u && update_code == 0u ? 0 : 1;
+  print("");
+
+  print("the application has quit and left its runtime file behind; nm-client again:");
+  ChildProcess stale(client_options);
+  stale.close_stdin();
+  const auto stale_code = stale.wait(limit);
+  stale.out().wait_for_end(limit);
+  stale.err().wait_for_end(limit);
+  for (const auto& line : log_text_lines(stale.out().contents())) print("  nm-client prints       " + line);
+  for (const auto& line : log_text_lines(stale.err().contents())) print("  " + line);
+  print("nm-client ended, exit code " + (stale_code ? std::to_string(*stale_code) : std::string("none (killed)")));
+  return client_code == 0u && update_code == 0u && stale_code == 1u ? 0 : 1;
 }
 
 }  // namespace
