@@ -20,8 +20,12 @@ using test::frame_bytes;
 // Small next to any real thread's stack (1 MiB by default on Windows), and
 // still room for sanitizer builds, whose frames are larger.
 constexpr std::size_t stack_size = 256 * 1024;
-// What two runs of the same non-recursive code may differ by.
+// What two runs of the same non-recursive code may differ by. The
+// decoder's bracket stack grows through the allocator's large-block path,
+// which takes a few KiB more under AddressSanitizer; recursing on a million
+// levels would take megabytes.
 constexpr std::size_t same_use = 2 * 1024;
+constexpr std::size_t same_use_with_large_blocks = 8 * 1024;
 
 std::string nested_arrays(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
@@ -101,7 +105,7 @@ TEST(SmallStack, EndpointFileWithAMillionNestedBracketsInAnUnknownMemberDecodes)
       EXPECT_EQ(result->error().kind(), ErrorKind::Other);
     }
     if (flat == 0) flat = used;
-    EXPECT_LE(used, flat + same_use) << "decoding used " << used << " bytes of stack, a flat file " << flat;
+    EXPECT_LE(used, flat + same_use_with_large_blocks) << "decoding used " << used << " bytes of stack, a flat file " << flat;
   }
 }
 
