@@ -8,6 +8,7 @@
 #include <string>
 
 #include "main/commands.h"
+#include "main/failure_policy.h"
 #include "main/framing.h"
 #include "main/host_mode.h"
 #include "main/wide_text.h"
@@ -35,7 +36,7 @@ namespace {
 
 int wmain(int argc, wchar_t** argv) {
   // A host started by a browser has nobody to click a system dialog away.
-  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  host::install_failure_policy();
 
   std::optional<std::string> first;
   if (argc > 1) first = host::from_wide(reinterpret_cast<const char16_t*>(argv[1]));
