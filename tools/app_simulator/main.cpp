@@ -1,7 +1,7 @@
 // app-simulator.exe: the desktop application's side of the host's pipe, for
 // the integration tests and the demo.
 //
-//   app-simulator.exe <behaviour> [args] [--connections N]
+//   app-simulator.exe <behaviour> [args] [--connections N] [--quiet]
 //
 // It creates a fresh pipe, publishes it with a fresh nonce in the runtime
 // endpoint file under %APPDATA%, prints "ready <pipe path>", then serves N
@@ -13,6 +13,8 @@
 //   sent-raw <count>       raw bytes written (send-hex)
 //   sent-header <length>   a length header written with no body (bad-size)
 //   closed eof | closed error <code> | closed refused | closed self | closed too-long <length>
+// --quiet leaves out the recv and sent lines, so that a benchmark measures
+// the relay and not this log.
 // Exit code: 0 when its connections are served, 1 when it cannot set up,
 // 2 on a usage error, 3 when a handshake was refused.
 
@@ -41,10 +43,11 @@ struct Options {
   unsigned long flood_count = 0;
   std::string raw;  // send-hex
   unsigned long connections = 1;
+  bool quiet = false;
 };
 
 constexpr std::string_view usage =
-    "usage: app-simulator.exe <behaviour> [args] [--connections N]\n"
+    "usage: app-simulator.exe <behaviour> [args] [--connections N] [--quiet]\n"
     "behaviours: echo | answer-first | close-after-handshake | flood N | bad-size | bad-json |\n"
     "            maintenance | busy | send-hex HEX";
 
@@ -97,7 +100,12 @@ std::optional<Options> parse_options(int argc, wchar_t** argv) {
     return std::nullopt;
   }
   while (next < argc) {
-    if (std::wstring_view(argv[next++]) != L"--connections") return std::nullopt;
+    const std::wstring_view option = argv[next++];
+    if (option == L"--quiet") {
+      options.quiet = true;
+      continue;
+    }
+    if (option != L"--connections") return std::nullopt;
     const auto count = argument();
     const auto n = count ? parse_count(*count) : std::nullopt;
     if (!n || *n == 0) return std::nullopt;
@@ -150,10 +158,13 @@ std::string closed_line(const Incoming& in) {
 
 std::string write_failed_line(DWORD code) { return "closed error " + std::to_string(code); }
 
+// False with --quiet: no line per frame received or sent.
+bool log_frames = true;
+
 // Sends one frame and logs it; 0 or the error code.
 DWORD send_frame(HANDLE pipe, std::string_view body) {
   const DWORD code = write_all(pipe, frame(body));
-  if (code == 0) log_line("sent " + std::to_string(body.size()));
+  if (code == 0 && log_frames) log_line("sent " + std::to_string(body.size()));
   return code;
 }
 
@@ -163,7 +174,7 @@ std::string receive_loop(HANDLE pipe, bool echo) {
   for (;;) {
     Incoming in = receive_frame(pipe);
     if (in.kind != Incoming::Kind::Frame) return closed_line(in);
-    log_line("recv " + std::to_string(in.body.size()) + " " + describe_body(in.body));
+    if (log_frames) log_line("recv " + std::to_string(in.body.size()) + " " + describe_body(in.body));
     if (echo) {
       if (const DWORD code = send_frame(pipe, in.body)) return write_failed_line(code);
     }
@@ -260,6 +271,7 @@ int run(int argc, wchar_t** argv) {
     complain(usage);
     return exit_usage;
   }
+  log_frames = !options->quiet;
   const std::string suffix = random_hex(8), nonce = random_hex(16);
   if (suffix.empty() || nonce.empty()) {
     complain("no random bytes from the system");

@@ -78,6 +78,9 @@ class ChildProcess {
   // With collect_stdout false: read what is there, or close our end.
   std::string read_stdout_some();
   void close_stdout_reader() { stdout_raw_.reset(); }
+  // With collect_stdout false: our end of the child's standard output, for a
+  // caller that reads it with buffers of its own size.
+  HANDLE stdout_pipe() const { return stdout_raw_.get(); }
 
   OutputCollector& out() { return *stdout_; }
   OutputCollector& err() { return *stderr_; }
