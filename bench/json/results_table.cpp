@@ -1,5 +1,6 @@
 #include "results_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -65,6 +66,15 @@ int print_results_table(const char* path) {
       if (impl == "host") r.host_heap_ratio = number(b, "peak_heap_per_file_byte");
     }
   }
+  // The corpus order, whatever order the runs were interleaved in.
+  constexpr std::string_view kCorpusOrder[] = {"message_2k", "page_context_500k", "objects_500k", "doubles_500k",
+                                               "message_100"};
+  std::stable_sort(order.begin(), order.end(), [&](const std::string& a, const std::string& b) {
+    const auto rank = [&](const std::string& f) {
+      return std::find(std::begin(kCorpusOrder), std::end(kCorpusOrder), f) - std::begin(kCorpusOrder);
+    };
+    return rank(a) < rank(b);
+  });
   std::printf("%-18s %10s  %-10s %10s  %6s %6s  %10s %6s\n", "file", "host MB/s", "fastest", "MB/s", "ratio",
               "target", "peak heap", "target");
   bool any_host = false;
