@@ -1,10 +1,40 @@
 #include "main/framing.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace host {
+namespace {
+
+// The body buffers of one thread, kept between frames: a stream of large
+// messages then neither allocates nor faults in fresh pages for every frame
+// (blocks this large come straight from the system and go back to it when
+// freed). The read buffer never grows past MAX_FRAME_LEN; the write buffer
+// is kept only while it holds no more than a few frames' worth.
+class ReadBuffer {
+ public:
+  char* get(std::size_t length) {
+    if (length > capacity_) {
+      data_.reset();
+      capacity_ = std::min(MAX_FRAME_LEN, std::max(length, 2 * capacity_));
+      data_ = std::make_unique_for_overwrite<char[]>(capacity_);
+    }
+    return data_.get();
+  }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
+};
+
+thread_local ReadBuffer t_read_buffer;
+thread_local std::string t_write_buffer;
+constexpr std::size_t kept_write_buffer = 4 * MAX_FRAME_LEN;
+
+}  // namespace
 
 HostResult<void> read_exact(ByteReader& channel, std::span<char> buffer) {
   while (!buffer.empty()) {
@@ -41,25 +71,32 @@ HostResult<json::JsonValue> read_frame(ByteReader& channel) {
   if (length == 0 || length > MAX_FRAME_LEN) {
     return std::unexpected(HostError::fixed(ErrorKind::InvalidData, msg::invalid_frame_size));
   }
-  auto body = std::make_unique_for_overwrite<char[]>(length);
-  if (auto ok = read_exact(channel, std::span(body.get(), length)); !ok) {
+  char* const body = t_read_buffer.get(length);
+  if (auto ok = read_exact(channel, std::span(body, length)); !ok) {
     return std::unexpected(std::move(ok.error()));
   }
-  auto value = json::parse_json(std::string_view(body.get(), length));
+  auto value = json::parse_json(std::string_view(body, length));
   if (!value) return std::unexpected(HostError::fixed(ErrorKind::InvalidData, msg::invalid_native_json));
   return std::move(*value);
 }
 
 HostResult<void> write_frame(ByteWriter& channel, const json::JsonValue& value) {
-  const std::string body = json::to_json_bytes(value);
-  if (body.empty() || body.size() > MAX_FRAME_LEN) {
+  // The header's 4 bytes, then the compact text right behind them in the
+  // same buffer; the two still go out as separate writes.
+  std::string& frame = t_write_buffer;
+  frame.assign(4, '\0');
+  json::append_json_bytes(frame, value);
+  const std::size_t length = frame.size() - 4;
+  if (length == 0 || length > MAX_FRAME_LEN) {
+    std::string().swap(frame);  // an oversized text is not worth keeping
     return std::unexpected(HostError::fixed(ErrorKind::InvalidData, msg::invalid_frame_size));
   }
-  const auto length = static_cast<std::uint32_t>(body.size());
-  const std::array<char, 4> header = {char(length & 0xFF), char((length >> 8) & 0xFF), char((length >> 16) & 0xFF),
-                                      char((length >> 24) & 0xFF)};
-  if (auto ok = write_all(channel, header); !ok) return ok;
-  if (auto ok = write_all(channel, body); !ok) return ok;
+  for (int i = 0; i < 4; ++i) frame[i] = char((length >> (8 * i)) & 0xFF);
+  const std::span<const char> bytes(frame);
+  auto written = write_all(channel, bytes.first(4));
+  if (written) written = write_all(channel, bytes.subspan(4));
+  if (frame.capacity() > kept_write_buffer) std::string().swap(frame);
+  if (!written) return written;
   return channel.flush();
 }
 
