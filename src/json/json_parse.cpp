@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "json/json.h"
@@ -67,8 +68,13 @@ bool convert_number(const NumberToken& t, JsonValue& out, Fault& fault) {
       std::uint64_t v = 0;
       bool overflow = false;
       for (const char* d = t.begin + (t.negative ? 1 : 0); d != t.end; ++d) {
-        overflow |= __builtin_mul_overflow(v, 10u, &v);
-        overflow |= __builtin_add_overflow(v, static_cast<std::uint64_t>(*d - '0'), &v);
+        const auto digit = static_cast<std::uint64_t>(*d - '0');
+        // v * 10 + digit fits exactly when v <= (max - digit) / 10.
+        if (v > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
+          overflow = true;
+          break;
+        }
+        v = v * 10 + digit;
       }
       if (!overflow && !t.negative) {
         detail::Access::set_number(out, JsonNumber::from_unsigned(v));

@@ -4,6 +4,7 @@
 // reader accept exactly the same texts. Internal to src/json.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -159,7 +160,7 @@ inline const char* find_string_special(const char* p, const char* end) noexcept 
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
                                      _mm_cmplt_epi8(v, space));
     const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
     p += 16;
   }
 #else
@@ -456,7 +457,7 @@ inline bool scan_utf8_run(const char*& p, const char* end, Fault& fault) noexcep
                                        _mm_cmplt_epi8(v, space));
       const int mask = _mm_movemask_epi8(hit);
       if (mask != 0) {
-        const int k = __builtin_ctz(static_cast<unsigned>(mask));
+        const int k = std::countr_zero(static_cast<unsigned>(mask));
         p += k;
         out += k;
         goto special;

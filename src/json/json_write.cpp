@@ -3,6 +3,7 @@
 // Output is written through a raw pointer into one buffer with bulk copies;
 // the buffer grows geometrically (without zero-filling) and is cut to length
 // at the end.
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -30,7 +31,7 @@ const char* find_escaped(const char* p, const char* end) noexcept {
     const __m128i hit =
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), control);
     const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
     p += 16;
   }
 #endif
