@@ -1,11 +1,14 @@
 # GoogleTest on both sides: Debian's packaged library natively, and built from
-# Debian's source package for the MinGW target, where no binary exists.
-if(CMAKE_CROSSCOMPILING)
+# Debian's source package for the MinGW target, where no binary exists, and
+# from a checkout named by HOST_GOOGLETEST_SOURCE elsewhere (MSVC).
+if(CMAKE_CROSSCOMPILING OR HOST_GOOGLETEST_SOURCE)
   set(HOST_GOOGLETEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest sources")
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   add_subdirectory(${HOST_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
-  target_link_options(gtest PUBLIC -static)
+  if(NOT MSVC)
+    target_link_options(gtest PUBLIC -static)
+  endif()
   if(NOT TARGET GTest::gtest_main)
     add_library(GTest::gtest ALIAS gtest)
     add_library(GTest::gtest_main ALIAS gtest_main)
