@@ -121,14 +121,11 @@ bool convert_number(const NumberToken& t, JsonValue& out, Fault& fault) {
 // needed more, the excess is given back.
 struct Scratch {
   std::vector<JsonValue> stack;
-  std::string text;
 
   static constexpr std::size_t kKeptValues = std::size_t{1} << 19;  // 8 MiB
-  static constexpr std::size_t kKeptText = std::size_t{1} << 20;
 
   void trim() {
     if (stack.capacity() > kKeptValues) std::vector<JsonValue>().swap(stack);
-    if (text.capacity() > kKeptText) std::string().swap(text);
   }
 };
 
@@ -152,7 +149,7 @@ Scratch& thread_scratch() {
 class Parser {
  public:
   Parser(std::string_view input, Scratch& scratch)
-      : begin_(input.data()), end_(input.data() + input.size()), stack_(scratch.stack), scratch_(scratch.text) {}
+      : begin_(input.data()), end_(input.data() + input.size()), stack_(scratch.stack) {}
 
   // One loop over the input with the read position in a register; open
   // containers are tracked in a fixed array of frames, bounded by the
@@ -329,13 +326,83 @@ class Parser {
 
   // p is just past the opening quote. Pushes the string.
   [[gnu::always_inline]] bool push_string(const char*& p, Fault& fault) {
-    std::string_view text;
-    if (!detail::scan_string<true>(p, end_, scratch_, text, fault)) return false;
-    // The bytes that may be read past the text: to the end of the input,
-    // or of the scratch buffer for a string that had escapes.
-    const bool decoded = !scratch_.empty() && text.data() == scratch_.data();
-    const char* readable_end = decoded ? scratch_.data() + scratch_.size() : end_;
-    A::set_valid_string_from(push(), text, readable_end);
+    const char* const start = p;
+    for (;;) {
+      p = detail::find_string_special(p, end_);
+      if (p == end_) {
+        fault = {JsonErrorCategory::EofWhileParsingString, end_};
+        return false;
+      }
+      const unsigned char c = static_cast<unsigned char>(*p);
+      if (c == '"') {
+        A::set_valid_string_from(push(), std::string_view(start, static_cast<std::size_t>(p - start)), end_);
+        ++p;
+        return true;
+      }
+      if (c == '\\') return push_escaped_string(start, p, fault);
+      if (c < 0x20) {
+        fault = {JsonErrorCategory::ControlCharacterInString, p};
+        return false;
+      }
+      if (!detail::scan_utf8_run(p, end_, fault)) return false;
+    }
+  }
+
+  // A string with escapes: [start, p) is checked plain text, p is at the
+  // first backslash. The decoder never writes more bytes than it reads, so
+  // the string is decoded straight into its final storage, sized from the
+  // raw length: a buffer on the stack for one that may fit inline, else a
+  // block on the heap. Only the first kCloseWindow bytes are searched for
+  // the closing quote; a longer string is bounded by the rest of the input
+  // and moved to an exact block afterwards unless that would save little.
+  [[gnu::noinline]] bool push_escaped_string(const char* start, const char*& p, Fault& fault) {
+    constexpr std::size_t kCloseWindow = std::size_t{4} << 10;
+    const char* const window_end = end_ - p > static_cast<std::ptrdiff_t>(kCloseWindow) ? p + kCloseWindow : end_;
+    const char* const close = detail::find_string_close(p, window_end);
+    const bool exact = close != window_end || window_end == end_;
+    const std::size_t bound = static_cast<std::size_t>((exact ? close : end_) - start);
+    const std::size_t prefix = static_cast<std::size_t>(p - start);
+    constexpr std::size_t kStackBound = 48;
+    if (bound <= kStackBound) {
+      char buffer[kStackBound + detail::kDecodeSlack];
+      std::memcpy(buffer, start, prefix);
+      detail::FixedOut o{buffer + prefix};
+      if (!detail::decode_escapes(p, end_, o, fault)) return false;
+      const auto size = static_cast<std::size_t>(o.out - buffer);
+      A::set_valid_string_from(push(), std::string_view(buffer, size), buffer + sizeof buffer);
+      return true;
+    }
+    // Pushed first, so that nothing can fail while the block is unowned; a
+    // failed parse drops the stack anyway.
+    JsonValue& value = push();
+    char* block = A::new_string_block(bound + detail::kDecodeSlack);
+    char* const bytes = A::string_block_bytes(block);
+    std::memcpy(bytes, start, prefix);
+    detail::FixedOut o{bytes + prefix};
+    if (!detail::decode_escapes(p, end_, o, fault)) {
+      A::delete_string_block(block);
+      return false;
+    }
+    const auto size = static_cast<std::size_t>(o.out - bytes);
+    if (size <= A::kSmallCapacity) {
+      // Escapes made it short enough to live inline.
+      A::set_valid_string_from(value, std::string_view(bytes, size), bytes + bound + detail::kDecodeSlack);
+      A::delete_string_block(block);
+      return true;
+    }
+    if (!exact && size < bound - bound / 8) {
+      char* fitted;
+      try {
+        fitted = A::new_string_block(size);
+      } catch (...) {
+        A::delete_string_block(block);
+        throw;
+      }
+      std::memcpy(A::string_block_bytes(fitted), bytes, size);
+      A::delete_string_block(block);
+      block = fitted;
+    }
+    A::adopt_string_block(value, block, size);
     return true;
   }
 
@@ -392,7 +459,6 @@ class Parser {
   const char* const begin_;
   const char* const end_;
   std::vector<JsonValue>& stack_;  // empty between documents
-  std::string& scratch_;
 };
 
 }  // namespace

@@ -94,6 +94,21 @@ struct Access {
 #endif
     v.set_valid_string(text.data(), text.size());
   }
+  // A heap string block as set_valid_string makes it: the size, then the
+  // bytes. The block may be larger than the string.
+  static char* new_string_block(std::size_t capacity) {
+    return static_cast<char*>(::operator new(sizeof(std::size_t) + capacity));
+  }
+  static void delete_string_block(char* block) noexcept { ::operator delete(block); }
+  static char* string_block_bytes(char* block) noexcept { return block + sizeof(std::size_t); }
+  // Makes the null value `v` own the block, whose bytes (valid UTF-8, more
+  // than fit inline) are `size` long.
+  static void adopt_string_block(JsonValue& v, char* block, std::size_t size) noexcept {
+    std::memcpy(block, &size, sizeof size);
+    v.rep_.wide.heap = block;
+    v.rep_.wide.tag = JsonValue::kHeapString;
+  }
+  static constexpr std::size_t kSmallCapacity = JsonValue::kSmallCapacity;
   static Member* members_begin(JsonMap& m) { return m.data_; }
   // Drops the members from index `size` on.
   static void truncate(JsonMap& m, std::size_t size) {
@@ -393,39 +408,93 @@ inline bool scan_utf8_run(const char*& p, const char* end, Fault& fault) noexcep
   return true;
 }
 
-// Decodes the rest of a string that has escapes: [start, p) has been
-// checked and holds no escape, p is at the first backslash. The decoded
-// string goes to `scratch`; input is copied while it is scanned, 16 bytes
-// at a time.
-[[gnu::noinline]] inline bool decode_escaped_string(const char* start, const char*& p, const char* end,
-                                                    std::string& scratch, std::string_view& text,
-                                                    Fault& fault) {
-  const std::size_t prefix = static_cast<std::size_t>(p - start);
-  if (scratch.size() < prefix + 64) grow_uninitialized(scratch, prefix + 64 > 2 * scratch.size() ? prefix + 64 : 2 * scratch.size());
-  std::memcpy(scratch.data(), start, prefix);
-  char* out = scratch.data() + prefix;
-  char* out_end = scratch.data() + scratch.size();
-  // Room for `n` more bytes at out.
-  const auto ensure = [&](std::size_t n) {
+// Where the escape decoder writes: `out` is the next byte, and ensure(n)
+// makes room for n more bytes there.
+//
+// GrowingOut writes into a string that grows as needed.
+struct GrowingOut {
+  std::string& s;
+  char* out;
+  char* out_end;
+
+  void ensure(std::size_t n) {
     if (static_cast<std::size_t>(out_end - out) >= n) return;
-    const std::size_t used = static_cast<std::size_t>(out - scratch.data());
-    std::size_t size = scratch.size() * 2;
+    const std::size_t used = static_cast<std::size_t>(out - s.data());
+    std::size_t size = s.size() * 2;
     if (size < used + n) size = used + n;
-    grow_uninitialized(scratch, size);
-    out = scratch.data() + used;
-    out_end = scratch.data() + scratch.size();
-  };
+    grow_uninitialized(s, size);
+    out = s.data() + used;
+    out_end = s.data() + s.size();
+  }
+};
+
+// FixedOut writes into a buffer known to be large enough: the decoder never
+// writes more bytes than it has read since the string's start, plus at most
+// kDecodeSlack bytes of scratch past the end of what it keeps.
+inline constexpr std::size_t kDecodeSlack = 16;
+struct FixedOut {
+  char* out;
+  void ensure(std::size_t) noexcept {}
+};
+
+// The position of the quote that closes the string whose content starts
+// at p (past the opening quote), or `end` when there is none before it.
+// Escapes are skipped by pairs, without checking them: the decoder does
+// that, and it stops at this same quote, or fails before it. With an `end`
+// before the input's end, `end` means only that the quote is not in
+// [p, end).
+inline const char* find_string_close(const char* p, const char* end) noexcept {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time; the backslashes and quotes of a block are
+  // taken from its masks in order, each backslash hiding the next byte.
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  unsigned carry = 0;  // 1 when the block's first byte is escaped
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned q = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, quote))) & ~carry;
+    unsigned b = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, backslash))) & ~carry;
+    carry = 0;
+    while (b != 0) {
+      const int i = std::countr_zero(b);
+      if ((q & ((1u << i) - 1)) != 0) break;  // a quote comes first
+      if (i == 15) {
+        carry = 1;
+        b = 0;
+        break;
+      }
+      const unsigned hidden = 2u << i;
+      q &= ~hidden;
+      b &= ~(hidden | (1u << i));
+    }
+    if (q != 0) return p + std::countr_zero(q);
+    p += 16;
+  }
+  p += carry;
+  if (p > end) return end;
+#endif
+  for (;;) {
+    while (p != end && *p != '"' && *p != '\\') ++p;
+    if (p == end || *p == '"') return p;
+    p = end - p <= 2 ? end : p + 2;
+  }
+}
+
+// Decodes the rest of a string that has escapes, p at a byte that needs a
+// look (the first backslash). On success p is past the closing quote and
+// o.out past the last decoded byte.
+template <class Out>
+inline bool decode_escapes(const char*& p, const char* end, Out& o, Fault& fault) {
   for (;;) {
     // p is at a byte that needs a look.
     const unsigned char c = static_cast<unsigned char>(*p);
     if (c == '"') {
-      text = std::string_view(scratch.data(), static_cast<std::size_t>(out - scratch.data()));
       ++p;
       return true;
     }
     if (c == '\\') {
-      ensure(4);
-      if (!scan_escape<true>(p, end, out, fault)) return false;
+      o.ensure(4);
+      if (!scan_escape<true>(p, end, o.out, fault)) return false;
     } else if (c < 0x20) {
       fault = {JsonErrorCategory::ControlCharacterInString, p};
       return false;
@@ -435,13 +504,13 @@ inline bool scan_utf8_run(const char*& p, const char* end, Fault& fault) noexcep
       const std::size_t n = static_cast<std::size_t>(p - run);
       if (n <= 16 && end - run >= 16) {
         // Runs are short: one fixed-size copy, the excess overwritten later.
-        ensure(16);
-        std::memcpy(out, run, 16);
+        o.ensure(16);
+        std::memcpy(o.out, run, 16);
       } else {
-        ensure(n);
-        std::memcpy(out, run, n);
+        o.ensure(n);
+        std::memcpy(o.out, run, n);
       }
-      out += n;
+      o.out += n;
     }
     // Copy plain bytes up to the next one that needs a look.
 #if defined(__SSE2__)
@@ -450,28 +519,28 @@ inline bool scan_utf8_run(const char*& p, const char* end, Fault& fault) noexcep
     const __m128i space = _mm_set1_epi8(0x20);
     for (;;) {
       if (end - p < 16) break;
-      ensure(16);
+      o.ensure(16);
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o.out), v);
       const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
                                        _mm_cmplt_epi8(v, space));
       const int mask = _mm_movemask_epi8(hit);
       if (mask != 0) {
         const int k = std::countr_zero(static_cast<unsigned>(mask));
         p += k;
-        out += k;
+        o.out += k;
         goto special;
       }
       p += 16;
-      out += 16;
+      o.out += 16;
     }
 #endif
     {
       const char* next = find_string_special(p, end);
       const std::size_t n = static_cast<std::size_t>(next - p);
-      ensure(n);
-      std::memcpy(out, p, n);
-      out += n;
+      o.ensure(n);
+      std::memcpy(o.out, p, n);
+      o.out += n;
       p = next;
     }
 #if defined(__SSE2__)
@@ -482,6 +551,21 @@ inline bool scan_utf8_run(const char*& p, const char* end, Fault& fault) noexcep
       return false;
     }
   }
+}
+
+// Decodes the rest of a string that has escapes: [start, p) has been
+// checked and holds no escape, p is at the first backslash. The decoded
+// string goes to `scratch`.
+[[gnu::noinline]] inline bool decode_escaped_string(const char* start, const char*& p, const char* end,
+                                                    std::string& scratch, std::string_view& text,
+                                                    Fault& fault) {
+  const std::size_t prefix = static_cast<std::size_t>(p - start);
+  if (scratch.size() < prefix + 64) grow_uninitialized(scratch, prefix + 64 > 2 * scratch.size() ? prefix + 64 : 2 * scratch.size());
+  std::memcpy(scratch.data(), start, prefix);
+  GrowingOut o{scratch, scratch.data() + prefix, scratch.data() + scratch.size()};
+  if (!decode_escapes(p, end, o, fault)) return false;
+  text = std::string_view(scratch.data(), static_cast<std::size_t>(o.out - scratch.data()));
+  return true;
 }
 
 // Scans a string whose opening quote has been consumed (p just after it).

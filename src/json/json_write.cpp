@@ -164,38 +164,66 @@ char* write_float(char* out, double d) {
 
 constexpr std::size_t kMaxScalarText = kFloatScratch;  // room for any number, bool or null
 
+std::size_t compact_size_bound(const JsonValue& v) noexcept;
+
+// A text that grows past this size moves from a spill buffer to its final
+// string (see write_compact_to_string).
+constexpr std::size_t kSpillLimit = std::size_t{64} << 10;
+
 template <bool Pretty>
 class Writer {
  public:
-  explicit Writer(std::string& out) : out_(out) {
-    p_ = out_.data() + out_.size();
+  explicit Writer(std::string& out) : out_(&out), first_(&out) {
+    p_ = out_->data() + out_->size();
     end_ = p_;
+  }
+  // Writes `root` into `out` (a working buffer) while the text stays below
+  // kSpillLimit; beyond, the text moves once to `spill`, sized from a walk
+  // over `root`, and goes on there.
+  Writer(std::string& out, std::string& spill, const JsonValue& root) : Writer(out) {
+    spill_ = &spill;
+    root_ = &root;
   }
 
   // On failure (only allocation can fail) the buffer is left as it was.
-  void write(const JsonValue& v) {
-    const std::size_t original = out_.size();
+  // `expected` is room to make at the start.
+  void write(const JsonValue& v, std::size_t expected = 256) {
+    const std::size_t original = first_->size();
     try {
-      reserve(256);
+      reserve(expected);
       write_value(v, 0);
     } catch (...) {
-      out_.resize(original);
+      first_->resize(original);
+      out_ = first_;
       throw;
     }
-    out_.resize(static_cast<std::size_t>(p_ - out_.data()));
+    out_->resize(static_cast<std::size_t>(p_ - out_->data()));
   }
+  // Whether the text went to the spill string.
+  bool spilled() const noexcept { return out_ != first_; }
 
  private:
   void reserve(std::size_t n) {
     if (static_cast<std::size_t>(end_ - p_) < n) grow(n);
   }
   [[gnu::noinline]] void grow(std::size_t n) {
-    const std::size_t used = static_cast<std::size_t>(p_ - out_.data());
-    std::size_t size = out_.size() * 2;
+    std::size_t used = static_cast<std::size_t>(p_ - out_->data());
+    if (spill_ != nullptr && used + n > kSpillLimit) {
+      // The bound covers the whole text, the part written included; the
+      // margin covers the fixed-size stores past the text.
+      detail::grow_uninitialized(*spill_, compact_size_bound(*root_) + kMaxScalarText + 16);
+      std::memcpy(spill_->data(), out_->data(), used);
+      out_ = spill_;
+      spill_ = nullptr;
+      p_ = out_->data() + used;
+      end_ = out_->data() + out_->size();
+      if (static_cast<std::size_t>(end_ - p_) >= n) return;
+    }
+    std::size_t size = out_->size() * 2;
     if (size < used + n) size = used + n;
-    detail::grow_uninitialized(out_, size);
-    p_ = out_.data() + used;
-    end_ = out_.data() + out_.size();
+    detail::grow_uninitialized(*out_, size);
+    p_ = out_->data() + used;
+    end_ = out_->data() + out_->size();
   }
   void put(char c) { *p_++ = c; }
   void put(const char* s, std::size_t n) {
@@ -352,23 +380,154 @@ class Writer {
     put('}');
   }
 
-  std::string& out_;
+  std::string* out_;
+  std::string* const first_;
+  std::string* spill_ = nullptr;
+  const JsonValue* root_ = nullptr;
   char* p_;
   char* end_;
 };
 
+// At least the number of bytes that escaping adds to a string: one for '"'
+// and '\\', five for a control byte (the short forms, like \n, need one).
+std::size_t escape_growth(std::string_view s) noexcept {
+  std::size_t extra = 0;
+  const char* p = s.data();
+  const char* const end = p + s.size();
+#if defined(__SSE2__)
+  // Byte-wise counters (a hit is -1, so subtracting counts it), summed up
+  // before they can wrap.
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i control_max = _mm_set1_epi8(0x1F);
+  const __m128i zero = _mm_setzero_si128();
+  while (end - p >= 16) {
+    __m128i marked_count = zero;
+    __m128i control_count = zero;
+    for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      control_count = _mm_sub_epi8(control_count, _mm_cmpeq_epi8(_mm_min_epu8(v, control_max), v));
+      marked_count = _mm_sub_epi8(marked_count,
+                                  _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+    }
+    const __m128i controls = _mm_sad_epu8(control_count, zero);
+    const __m128i marked = _mm_sad_epu8(marked_count, zero);
+    extra += static_cast<std::size_t>(_mm_cvtsi128_si32(marked)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(marked, 8))) +
+             5 * (static_cast<std::size_t>(_mm_cvtsi128_si32(controls)) +
+                  static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(controls, 8))));
+  }
+#endif
+  for (; p != end; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\') {
+      extra += 1;
+    } else if (c < 0x20) {
+      extra += 5;
+    }
+  }
+  return extra;
+}
+
+// At least the number of decimal digits of v, at most one more: from its
+// bit width, without dividing.
+std::size_t digit_bound(std::uint64_t v) noexcept {
+  return ((static_cast<std::size_t>(std::bit_width(v | 1)) * 1234) >> 12) + 1;
+}
+
+// An upper bound of the compact form's length: exact but for numbers
+// (floats are counted at their longest) and for escapes.
+std::size_t compact_size_bound(const JsonValue& v) noexcept {
+  switch (A::tag(v)) {
+    case A::kNull:
+      return 4;
+    case A::kBool:
+      return A::flag(v) ? 4 : 5;
+    case A::kUnsigned:
+      return digit_bound(A::unsigned_of(v));
+    case A::kNegative:
+      return 1 + digit_bound(0 - static_cast<std::uint64_t>(A::negative_of(v)));
+    case A::kFloat:
+      return 25;
+    case A::kSmallString: {
+      const std::size_t size = A::small_size(v);
+#if defined(__SSE2__)
+      // As the writer tests it: the inline bytes in one register. A short
+      // string that has anything to escape is counted as all escapes.
+      const __m128i bytes = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A::small_rep(v))), 2);
+      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
+      const __m128i hit = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
+          control);
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << size) - 1);
+      return mask == 0 ? size + 2 : 6 * size + 2;
+#else
+      const std::string_view s = A::string_of(v);
+      return s.size() + 2 + escape_growth(s);
+#endif
+    }
+    case A::kHeapString: {
+      const std::string_view s = A::string_of(v);
+      return s.size() + 2 + escape_growth(s);
+    }
+    case A::kArray: {
+      const JsonArray& a = A::array_of(v);
+      std::size_t n = a.empty() ? 2 : a.size() + 1;  // brackets and commas
+      for (const JsonValue& e : a) n += compact_size_bound(e);
+      return n;
+    }
+    case A::kObject: {
+      const JsonMap& map = A::map_of(v);
+      std::size_t n = map.empty() ? 2 : 2 * map.size() + 1;  // braces, colons and commas
+      for (const A::Member* m = A::members_begin(map); m != A::members_end(map); ++m) {
+        n += compact_size_bound(m->key) + compact_size_bound(m->value);
+      }
+      return n;
+    }
+  }
+  return 0;
+}
+
 // The writers' working buffer, kept per thread so that a stream of
-// messages writes into memory that is already there; each result is then
-// one exactly sized copy. What is kept is bounded.
-thread_local std::string t_buffer;
+// messages writes into memory that is already there. What is kept is
+// bounded.
+#ifdef _WIN32
+// As with the parser's scratch: MinGW-w64 runs thread_local destructors
+// after the storage is gone, so on Windows the buffer is a heap block behind
+// a plain pointer, left behind when the thread ends.
+std::string& thread_buffer() {
+  thread_local std::string* buffer = nullptr;
+  if (buffer == nullptr) buffer = new std::string;
+  return *buffer;
+}
+#else
+std::string& thread_buffer() {
+  thread_local std::string buffer;
+  return buffer;
+}
+#endif
 constexpr std::size_t kKeptBuffer = std::size_t{8} << 20;
 
-template <bool Pretty>
-std::string write_to_string(const JsonValue& value) {
-  std::string& buffer = t_buffer;
+std::string write_pretty_to_string(const JsonValue& value) {
+  std::string& buffer = thread_buffer();
   buffer.clear();
-  Writer<Pretty>(buffer).write(value);
+  Writer<true>(buffer).write(value);
   std::string result(buffer);
+  if (buffer.capacity() > kKeptBuffer) std::string().swap(buffer);
+  return result;
+}
+
+// A short compact text is written into the working buffer and copied out
+// at its exact size. A long one goes straight into the result, sized once
+// from a walk over the value: no copy of the whole text, no growth on the
+// way, and no buffer of its size kept.
+std::string write_compact_to_string(const JsonValue& value) {
+  std::string& buffer = thread_buffer();
+  buffer.clear();
+  std::string result;
+  Writer<false> writer(buffer, result, value);
+  writer.write(value);
+  if (!writer.spilled()) result.assign(buffer);
   if (buffer.capacity() > kKeptBuffer) std::string().swap(buffer);
   return result;
 }
@@ -379,8 +538,8 @@ void append_json_bytes(std::string& out, const JsonValue& value) { Writer<false>
 
 void append_pretty_json_bytes(std::string& out, const JsonValue& value) { Writer<true>(out).write(value); }
 
-std::string to_json_bytes(const JsonValue& value) { return write_to_string<false>(value); }
+std::string to_json_bytes(const JsonValue& value) { return write_compact_to_string(value); }
 
-std::string to_pretty_json_bytes(const JsonValue& value) { return write_to_string<true>(value); }
+std::string to_pretty_json_bytes(const JsonValue& value) { return write_pretty_to_string(value); }
 
 }  // namespace host::json

@@ -208,6 +208,97 @@ TEST(JsonParse, ResolvesEveryEscape) {
   EXPECT_EQ((*value->as_array())[1].as_string(), expected);
 }
 
+TEST(JsonParse, EscapedStringsOfEveryLengthAndEscapePosition) {
+  // Escapes of each size at each position of strings around the inline
+  // limit, the 16-byte scan blocks and the small decoding buffer, with
+  // backslash runs across block edges; decoded strings that shrink below
+  // the inline limit from a long raw form included.
+  struct Escape {
+    std::string_view raw;
+    std::string_view decoded;
+  };
+  const Escape escapes[] = {{"\\\\", "\\"}, {"\\\"", "\""}, {"\\n", "\n"},
+                            {"\\u0041", "A"}, {"\\u20AC", "\xE2\x82\xAC"},
+                            {"\\uD83D\\uDE00", "\xF0\x9F\x98\x80"}, {"\\\\\\\"", "\\\""}};
+  for (const Escape& e : escapes) {
+    for (std::size_t length = 0; length <= 70; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        const std::string raw = std::string(at, 'a') + std::string(e.raw) + std::string(length - at, 'b');
+        const std::string decoded = std::string(at, 'a') + std::string(e.decoded) + std::string(length - at, 'b');
+        const std::string text = "[\"" + raw + "\",\"" + raw + raw + "\",\"x\"]";
+        auto value = parse_json(text);
+        ASSERT_TRUE(value) << text << ": " << value.error().describe();
+        const JsonArray& a = *value->as_array();
+        ASSERT_EQ(a[0].as_string(), decoded) << text;
+        ASSERT_EQ(a[1].as_string(), decoded + decoded) << text;
+        ASSERT_EQ(a[2].as_string(), "x") << text;
+      }
+    }
+  }
+  // Long strings, with few escapes or with escapes throughout, and with
+  // little or much of the document after them.
+  for (const std::size_t length : {4000, 5000, 70000}) {
+    for (const std::size_t every : {7, 1000}) {
+      std::string raw, decoded;
+      for (std::size_t i = 0; i < length; ++i) {
+        if (i % every == 0) {
+          raw += "\\u00e9\\\"";
+          decoded += "\xC3\xA9\"";
+        } else {
+          raw += static_cast<char>('a' + i % 26);
+          decoded += static_cast<char>('a' + i % 26);
+        }
+      }
+      for (const std::size_t after : {0, 10, 100000}) {
+        const std::string text = "[\"" + raw + "\",\"" + std::string(after, 'q') + "\"]";
+        auto value = parse_json(text);
+        ASSERT_TRUE(value) << value.error().describe();
+        const JsonArray& a = *value->as_array();
+        ASSERT_EQ(a[0].as_string(), decoded) << length << " " << every << " " << after;
+        ASSERT_EQ(a[1].as_string(), std::string(after, 'q'));
+      }
+    }
+  }
+  std::string many_short;
+  for (int i = 0; i < 12; ++i) many_short += "\\u0041";
+  auto value = parse_json("\"" + many_short + "\"");
+  ASSERT_TRUE(value) << value.error().describe();
+  EXPECT_EQ(value->as_string(), std::string(12, 'A'));
+}
+
+TEST(JsonParse, FaultsAfterAnEscapeAreFoundAtEveryPosition) {
+  // A fault behind an escape, in strings short and long: refused with the
+  // fault's own position, also when the string never ends.
+  struct Fault {
+    std::string_view bytes;
+    JsonErrorCategory category;
+  };
+  const Fault faults[] = {{"\x01", JsonErrorCategory::ControlCharacterInString},
+                          {"\\q", JsonErrorCategory::InvalidEscape},
+                          {"\\u12G4", JsonErrorCategory::InvalidUnicodeEscape},
+                          {"\\uDC00", JsonErrorCategory::LoneSurrogate},
+                          {"\xC3\x28", JsonErrorCategory::InvalidUtf8}};
+  for (const Fault& f : faults) {
+    for (std::size_t length : {0, 5, 15, 16, 17, 40, 100, 1000, 5000}) {
+      const std::string head = "[\"\\n" + std::string(length, 'z');
+      for (const std::string_view tail : {"\"]", "", "\\"}) {
+        const std::string text = head + std::string(f.bytes) + std::string(length, 'y') + std::string(tail);
+        auto value = parse_json(text);
+        ASSERT_FALSE(value) << text;
+        EXPECT_EQ(value.error().category, f.category) << text << ": " << value.error().describe();
+        const std::size_t at = f.category == JsonErrorCategory::InvalidEscape || f.category == JsonErrorCategory::InvalidUnicodeEscape
+                                   ? head.size() + (f.category == JsonErrorCategory::InvalidEscape ? 1 : 4)
+                                   : head.size();
+        EXPECT_EQ(value.error().offset, at) << text << ": " << value.error().describe();
+      }
+    }
+    const std::string unterminated = "\"\\t" + std::string(100, 'w');
+    auto value = parse_json(unterminated);
+    ASSERT_FALSE(value);
+    EXPECT_EQ(value.error(), (JsonError{JsonErrorCategory::EofWhileParsingString, unterminated.size()}));
+  }
+}
+
 TEST(JsonParse, IntegerLiteralsTakeTheIntegerRepresentations) {
   EXPECT_EQ(number_of("0"), JsonNumber::from_unsigned(0));
   EXPECT_EQ(number_of("1234567890123456789"), JsonNumber::from_unsigned(1234567890123456789u));

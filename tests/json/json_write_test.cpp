@@ -169,6 +169,30 @@ TEST(JsonCompactForm, LargeDocumentsSurviveARoundTrip) {
   EXPECT_EQ(round_trip(once), once);
 }
 
+TEST(JsonCompactForm, LongTextsAreWrittenAsAnAppendWritesThem) {
+  // Texts beyond a working buffer's size, with the parts that grow most
+  // when written (escaped controls, long floats) in many small strings and
+  // in one long one, before and after the point where they outgrow it.
+  for (const std::size_t count : {100, 3000, 20000}) {
+    JsonArray items;
+    std::string long_string;
+    for (std::size_t i = 0; i < count; ++i) {
+      items.emplace_back(std::string("\x01\x1F\"") + std::to_string(i));
+      items.emplace_back(*JsonNumber::from_double(-1.2345678901234567e-300 * static_cast<double>(i + 1)));
+      items.emplace_back(JsonNumber::from_signed(INT64_MIN + static_cast<std::int64_t>(i)));
+      long_string += "\x02\\\n";
+    }
+    JsonValue value = JsonMap{{"items", JsonValue(std::move(items))}, {"long", JsonValue(long_string)}};
+    std::string appended = "prefix";
+    append_json_bytes(appended, value);
+    const std::string written = to_json_bytes(value);
+    EXPECT_EQ("prefix" + written, appended) << count;
+    auto back = parse_json(written);
+    ASSERT_TRUE(back) << back.error().describe();
+    EXPECT_EQ(*back, value) << count;
+  }
+}
+
 TEST(JsonAppendForm, ComposesIntoAnExistingBuffer) {
   std::string out = "prefix:";
   append_json_bytes(out, *parse_json(R"({"b":[1,2],"a":"x"})"));
