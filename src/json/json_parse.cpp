@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "json/json.h"
@@ -291,7 +292,7 @@ class Parser {
           if (frame.object) {
             build_object(frame.base);
           } else {
-            build_array(frame.base);
+            build_array(frame.base, depth == 0);
           }
           break;
         }
@@ -407,7 +408,17 @@ class Parser {
   }
 
   // Replaces the elements above `base` with their array.
-  void build_array(std::size_t base) {
+  // The outermost array takes the stack itself, which then holds nothing
+  // but it: its elements are not copied, and no second block of their size
+  // is needed. The next document starts a new stack.
+  void build_array(std::size_t base, bool outermost) {
+    if (outermost && base == 0) {
+      auto array = std::make_unique<JsonArray>(std::move(stack_));
+      stack_ = std::vector<JsonValue>();
+      JsonValue& slot = push();  // may throw: the array is released after it
+      A::adopt(slot, array.release());
+      return;
+    }
     auto first = stack_.begin() + static_cast<std::ptrdiff_t>(base);
     auto* array = new JsonArray(std::make_move_iterator(first), std::make_move_iterator(stack_.end()));
     stack_.resize(base);
