@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench_app.h"
+#include "common/temp_app_data.h"
 #include "bench_messages.h"
 #include "bench_session.h"
 
@@ -79,23 +80,6 @@ double median(std::vector<double> values) {
   const std::size_t mid = values.size() / 2;
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
-
-// A temporary APPDATA for the simulator and the host, removed at the end.
-struct TempAppData {
-  std::wstring path;
-  TempAppData() {
-    wchar_t base[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, base);
-    path = std::wstring(base) + L"relay-bench-" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(path.c_str(), nullptr);
-  }
-  ~TempAppData() {
-    const std::wstring dir = path + L"\\com.velmorantix.lab";
-    ::DeleteFileW((dir + L"\\browser-context-runtime.json").c_str());
-    ::RemoveDirectoryW(dir.c_str());
-    ::RemoveDirectoryW(path.c_str());
-  }
-};
 
 // What one program under test showed over all rounds.
 struct Figures {
@@ -251,14 +235,14 @@ int run(int argc, wchar_t** argv) {
     progress("usage: relay-bench.exe [--rounds N] [--frames N] [--round-trips N] [--startups N]");
     return 2;
   }
-  TempAppData appdata;
+  host::tools::TempAppData appdata(L"relay-bench");
   const unsigned long connections = options->rounds * (2 + 2 * options->startups);
-  EchoApp app(appdata.path, connections);
+  EchoApp app(appdata.path(), connections);
   if (!app.failure().empty()) {
     progress("relay-bench: " + app.failure());
     return 1;
   }
-  Bench bench(*options, app, appdata.path);
+  Bench bench(*options, app, appdata.path());
   Figures host, base;
   for (std::size_t round = 0; round < options->rounds; ++round) {
     progress("round " + std::to_string(round + 1) + " of " + std::to_string(options->rounds));

@@ -11,6 +11,7 @@
 #include "support/allocation_counter.h"
 #include "support/memory_channel.h"
 #include "support/memory_connection.h"
+#include "support/relay_run.h"
 
 namespace host {
 namespace {
@@ -61,29 +62,7 @@ const std::vector<HostileFrame>& hostile_frames() {
   return cases;
 }
 
-// One relay on stand-ins, on its own thread so that a hang fails the test.
-struct RelayRun {
-  std::shared_ptr<test::MemoryConnection> connection = std::make_shared<test::MemoryConnection>();
-  std::shared_ptr<test::ByteStream> browser_in = std::make_shared<test::ByteStream>();
-  test::BrowserOutput browser_out;
-  std::future<void> worker_released;
-  std::future<HostResult<void>> result;
-
-  void start() {
-    auto reader = std::make_shared<test::StreamReader>(browser_in);
-    worker_released = reader->released();
-    result = std::async(std::launch::async, [this, reader = std::move(reader)]() mutable {
-      return relay_messages(connection, std::move(reader), browser_out);
-    });
-  }
-  // The relay's result once it ended, and the worker let go of its input.
-  std::optional<HostResult<void>> finish() {
-    if (result.wait_for(bound) != std::future_status::ready) return std::nullopt;
-    browser_in->close();
-    EXPECT_EQ(worker_released.wait_for(bound), std::future_status::ready) << "the worker did not end";
-    return result.get();
-  }
-};
+using test::RelayRun;
 
 TEST(HostileFrames, FromTheBrowserEndTheRelayQuietlyAfterWhatWasValid) {
   for (const auto& c : hostile_frames()) {
@@ -92,7 +71,7 @@ TEST(HostileFrames, FromTheBrowserEndTheRelayQuietlyAfterWhatWasValid) {
     run.start();
     run.browser_in->push(c.sent);
     run.browser_in->close();
-    const auto result = run.finish();
+    const auto result = run.finish_within_bound();
     ASSERT_TRUE(result.has_value()) << "the relay did not end";
     EXPECT_TRUE(*result) << "a bad browser frame is not a failure of the relay";
     EXPECT_TRUE(run.connection->to_app->contents() == c.forwarded) << "the application got the wrong bytes";
@@ -108,7 +87,7 @@ TEST(HostileFrames, FromTheApplicationEndTheRelayQuietlyAfterWhatWasValid) {
     run.start();
     run.connection->from_app->push(c.sent);
     run.connection->from_app->close();
-    const auto result = run.finish();
+    const auto result = run.finish_within_bound();
     ASSERT_TRUE(result.has_value()) << "the relay did not end";
     EXPECT_TRUE(*result) << "a bad application frame ends the relay normally";
     EXPECT_TRUE(run.browser_out.stream.contents() == c.forwarded) << "the browser got the wrong bytes";
@@ -165,7 +144,7 @@ TEST(HostileFrameHeader, TheRelayNeverAsksForMoreThanMaxFrameLen) {
       run.start();
       auto& peer = from_browser ? *run.browser_in : *run.connection->from_app;
       peer.push(frame_bytes("\"" + std::string(1000, 'x') + "\"") + header_bytes(0xFFFFFFFF));
-      const auto result = run.finish();
+      const auto result = run.finish_within_bound();
       largest = watch.largest_request();
       ASSERT_TRUE(result.has_value()) << "the relay did not end";
       EXPECT_TRUE(*result);

@@ -9,6 +9,7 @@
 #include "main/framing.h"
 #include "support/memory_channel.h"
 #include "support/memory_connection.h"
+#include "support/relay_run.h"
 
 namespace host {
 namespace {
@@ -18,30 +19,7 @@ using test::frame_bytes;
 
 constexpr auto bound = 20s;
 
-// One relay on stand-ins, run on a thread of its own so that a hang fails
-// the test instead of blocking it.
-struct RelayRun {
-  std::shared_ptr<test::MemoryConnection> connection = std::make_shared<test::MemoryConnection>();
-  std::shared_ptr<test::ByteStream> browser_in = std::make_shared<test::ByteStream>();
-  test::BrowserOutput browser_out;
-  std::future<void> worker_released;
-  std::future<HostResult<void>> result;
-
-  void start() {
-    auto reader = std::make_shared<test::StreamReader>(browser_in);
-    worker_released = reader->released();
-    result = std::async(std::launch::async, [this, reader = std::move(reader)]() mutable {
-      return relay_messages(connection, std::move(reader), browser_out);
-    });
-  }
-  HostResult<void> finish() {
-    EXPECT_EQ(result.wait_for(bound), std::future_status::ready) << "the relay did not end";
-    return result.get();
-  }
-  void expect_worker_ended() {
-    EXPECT_EQ(worker_released.wait_for(bound), std::future_status::ready) << "the worker did not end";
-  }
-};
+using test::RelayRun;
 
 TEST(Relay, CarriesMessagesBothWaysInCanonicalForm) {
   RelayRun run;

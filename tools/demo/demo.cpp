@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/child_process.h"
+#include "common/temp_app_data.h"
 
 namespace {
 
@@ -55,30 +56,14 @@ void show_app_log(ChildProcess& app, std::size_t& shown) {
   }
 }
 
-struct TempAppData {
-  std::wstring path;
-  TempAppData() {
-    wchar_t base[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, base);
-    path = std::wstring(base) + L"velmorantix-demo-" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(path.c_str(), nullptr);
-  }
-  ~TempAppData() {
-    const std::wstring dir = path + L"\\com.velmorantix.lab";
-    ::DeleteFileW((dir + L"\\browser-context-runtime.json").c_str());
-    ::RemoveDirectoryW(dir.c_str());
-    ::RemoveDirectoryW(path.c_str());
-  }
-};
-
 int run() {
-  TempAppData appdata;
+  host::tools::TempAppData appdata(L"velmorantix-demo");
   const std::wstring dir = host::tools::program_directory();
 
   ChildOptions app_options;
   app_options.program = dir + L"\\app-simulator.exe";
   app_options.arguments = {L"echo", L"--connections", L"2"};
-  app_options.environment[L"APPDATA"] = appdata.path;
+  app_options.environment[L"APPDATA"] = appdata.path();
   ChildProcess app(app_options);
   if (!app.started() || !app.out().wait_for_text("\n", limit)) {
     print("the simulator did not start");
@@ -91,7 +76,7 @@ int run() {
   ChildOptions client_options;
   client_options.program = dir + L"\\nm-client.exe";
   client_options.arguments = {L"--linger-ms", L"0"};
-  client_options.environment[L"APPDATA"] = appdata.path;
+  client_options.environment[L"APPDATA"] = appdata.path();
   print("nm-client plays the browser: it starts browser-context-host.exe "
         "chrome-extension://nmhgocnleebkomclcpbbdbinpgpbakhm/");
   print("");
@@ -139,7 +124,7 @@ int run() {
   print("");
 
   ChildOptions host_options;
-  host_options.environment[L"APPDATA"] = appdata.path;
+  host_options.environment[L"APPDATA"] = appdata.path();
   host_options.program = dir + L"\\browser-context-host.exe";
   host_options.arguments = {L"--prepare-update"};
   print("installer runs: browser-context-host.exe --prepare-update");
