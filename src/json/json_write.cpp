@@ -43,6 +43,24 @@ const char* find_escaped(const char* p, const char* end) noexcept {
   return end;
 }
 
+#if defined(__SSE2__)
+// An inline string's bytes in one register, moved down to the start (its 14
+// byte slots follow the tag and the length), and a bit for each of its
+// `size` bytes that the writers escape.
+struct InlineBytes {
+  __m128i bytes;
+  unsigned escapes;
+};
+
+InlineBytes inline_bytes(const JsonValue& v, std::size_t size) noexcept {
+  const __m128i bytes = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A::small_rep(v))), 2);
+  const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
+  const __m128i hit = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))), control);
+  return {bytes, static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << size) - 1)};
+}
+#endif
+
 struct Escape {
   char text[7];
   std::uint8_t size;
@@ -241,16 +259,11 @@ class Writer {
   void write_string(const JsonValue& v) {
 #if defined(__SSE2__)
     if (A::tag(v) == A::kSmallString) {
-      // The whole inline string in one register: its 14 byte slots after
-      // the tag and length, moved down to the start.
+      // The whole inline string in one register.
       const std::size_t size = A::small_size(v);
-      const __m128i bytes = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A::small_rep(v))), 2);
-      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
-      const __m128i hit = _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
-          control);
-      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << size) - 1);
-      if (mask == 0) {
+      const InlineBytes in = inline_bytes(v, size);
+      const __m128i bytes = in.bytes;
+      if (in.escapes == 0) {
         reserve(18);
         put('"');
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p_), bytes);
@@ -454,13 +467,7 @@ std::size_t compact_size_bound(const JsonValue& v) noexcept {
 #if defined(__SSE2__)
       // As the writer tests it: the inline bytes in one register. A short
       // string that has anything to escape is counted as all escapes.
-      const __m128i bytes = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A::small_rep(v))), 2);
-      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
-      const __m128i hit = _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
-          control);
-      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << size) - 1);
-      return mask == 0 ? size + 2 : 6 * size + 2;
+      return inline_bytes(v, size).escapes == 0 ? size + 2 : 6 * size + 2;
 #else
       const std::string_view s = A::string_of(v);
       return s.size() + 2 + escape_growth(s);
