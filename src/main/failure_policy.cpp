@@ -13,6 +13,14 @@ namespace {
   std::_Exit(static_cast<int>(ABNORMAL_EXIT_CODE));  // not reached
 }
 
+// The last filter before the system's own handling of an unhandled
+// exception, which would start the configured debugger (AeDebug, or Wine's
+// by default) or the fault reporting.
+LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* exception) noexcept {
+  ::TerminateProcess(::GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;  // not reached
+}
+
 #if defined(_MSC_VER)
 void __cdecl on_pure_virtual_call() { end_abnormally(); }
 #endif
@@ -21,6 +29,7 @@ void __cdecl on_pure_virtual_call() { end_abnormally(); }
 
 void install_failure_policy() noexcept {
   ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  ::SetUnhandledExceptionFilter(on_unhandled_exception);
   std::set_terminate(end_abnormally);
 #if defined(_MSC_VER)
   _set_purecall_handler(on_pure_virtual_call);

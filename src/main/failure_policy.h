@@ -12,8 +12,9 @@ namespace host {
 inline constexpr UINT ABNORMAL_EXIT_CODE = 3;
 
 // Process-wide, first thing in the entry point, before any other thread:
-// - no critical-error, open-file or fault dialog; a fault ends the process
-//   with the exception code as its exit code;
+// - no critical-error, open-file or fault dialog, and no debugger started
+//   for a fault: an unhandled exception ends the process at once with the
+//   exception code as its exit code;
 // - std::terminate (an exception that escaped, a joinable thread destroyed)
 //   and a pure virtual call end the process at once with ABNORMAL_EXIT_CODE,
 //   writing nothing;

@@ -12,6 +12,7 @@
 
 #include "common/child_process.h"
 #include "main/failure_policy.h"
+#include "windows/unique_handle.h"
 
 namespace {
 
@@ -20,13 +21,18 @@ using namespace std::chrono_literals;
 struct Ending {
   std::optional<DWORD> exit_code;
   std::string out, err;
+  // Processes that ran in the probe's job: the probe and whatever it
+  // started, a debugger included.
+  std::optional<DWORD> processes;
 };
 
 Ending run_probe(std::vector<std::wstring> arguments) {
+  host::win::UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
   host::tools::ChildOptions options;
   options.program = host::tools::program_directory() + L"\\failure-probe.exe";
   options.arguments = std::move(arguments);
   options.close_stdin_at_start = true;
+  options.job = job.get();
   host::tools::ChildProcess child(options);
   Ending ending;
   if (!child.started()) {
@@ -39,6 +45,10 @@ Ending run_probe(std::vector<std::wstring> arguments) {
   child.err().wait_for_end(10s);
   ending.out = child.out().contents();
   ending.err = child.err().contents();
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+  if (::QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                  nullptr))
+    ending.processes = accounting.TotalProcesses;
   return ending;
 }
 
@@ -76,10 +86,26 @@ TEST(FailurePolicyProbe, WithoutThePolicyTheRuntimeWritesToStandardError) {
   }
 }
 
-TEST(FailurePolicyProbe, UnhandledFaultEndsWithItsExceptionCodeAndNoDebugger) {
+// The processes a probe that ends normally has in its job: itself, and the
+// console host where the system starts one.
+std::optional<DWORD> processes_of_a_quiet_run() {
+  const auto ending = run_probe({L"error-mode"});
+  EXPECT_EQ(ending.exit_code, std::optional<DWORD>(0));
+  return ending.processes;
+}
+
+// Left to the system, an unhandled fault starts the configured debugger
+// (Wine's own starts by default; Windows' when AeDebug names one), which
+// shows as more processes in the probe's job (Wine's: three more, and
+// seconds of work on the shared Wine server). Not run without the policy
+// here, so that no test starts that debugger.
+TEST(FailurePolicyProbe, UnhandledFaultEndsWithItsExceptionCodeAndStartsNoDebugger) {
+  const auto quiet = processes_of_a_quiet_run();
+  ASSERT_TRUE(quiet);
   const auto ending = run_probe({L"access-violation"});
   EXPECT_EQ(ending.exit_code, std::optional<DWORD>(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION)));
   EXPECT_EQ(ending.err, "");
+  EXPECT_EQ(ending.processes, quiet);
 }
 
 }  // namespace

@@ -133,13 +133,20 @@ ChildProcess::ChildProcess(const ChildOptions& options) {
   si.hStdOutput = child_out.get();
   si.hStdError = child_err.get();
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(options.program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, env.data(), nullptr, &si, &pi)) {
+  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | (options.job ? CREATE_SUSPENDED : 0);
+  if (!::CreateProcessW(options.program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, env.data(),
+                        nullptr, &si, &pi)) {
     start_error_ = ::GetLastError();
   } else {
-    process_.reset(pi.hProcess);
-    win::UniqueHandle thread(pi.hThread);
-    pid_ = pi.dwProcessId;
+    win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    if (options.job && !::AssignProcessToJobObject(options.job, process.get())) {
+      start_error_ = ::GetLastError();
+      ::TerminateProcess(process.get(), 1);
+    } else {
+      if (options.job) ::ResumeThread(thread.get());
+      process_ = std::move(process);
+      pid_ = pi.dwProcessId;
+    }
   }
   // The child holds its ends now; ours close so that its exit ends our reads.
   child_in.reset();

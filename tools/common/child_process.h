@@ -60,6 +60,9 @@ struct ChildOptions {
   bool close_stdin_at_start = false;
   // False: standard output is left unread, for a test to read and close.
   bool collect_stdout = true;
+  // When set, the child runs inside this job object from its first
+  // instruction, and so does every process it starts.
+  HANDLE job = nullptr;
 };
 
 class ChildProcess {
