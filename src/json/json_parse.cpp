@@ -376,31 +376,34 @@ class Parser {
     // Pushed first, so that nothing can fail while the block is unowned; a
     // failed parse drops the stack anyway.
     JsonValue& value = push();
-    char* block = A::new_string_block(bound + detail::kDecodeSlack);
+    const std::size_t capacity = bound + detail::kDecodeSlack;
+    char* block = A::new_string_block(capacity);
     char* const bytes = A::string_block_bytes(block);
     std::memcpy(bytes, start, prefix);
     detail::FixedOut o{bytes + prefix};
     if (!detail::decode_escapes(p, end_, o, fault)) {
-      A::delete_string_block(block);
+      A::delete_string_block(block, capacity);
       return false;
     }
     const auto size = static_cast<std::size_t>(o.out - bytes);
     if (size <= A::kSmallCapacity) {
       // Escapes made it short enough to live inline.
-      A::set_valid_string_from(value, std::string_view(bytes, size), bytes + bound + detail::kDecodeSlack);
-      A::delete_string_block(block);
+      A::set_valid_string_from(value, std::string_view(bytes, size), bytes + capacity);
+      A::delete_string_block(block, capacity);
       return true;
     }
-    if (!exact && size < bound - bound / 8) {
+    // Refitted when much was left unused, and always when a long block ended
+    // up holding a string too short for one.
+    if ((!exact && size < bound - bound / 8) || (size < detail::kLongString && capacity >= detail::kLongString)) {
       char* fitted;
       try {
         fitted = A::new_string_block(size);
       } catch (...) {
-        A::delete_string_block(block);
+        A::delete_string_block(block, capacity);
         throw;
       }
       std::memcpy(A::string_block_bytes(fitted), bytes, size);
-      A::delete_string_block(block);
+      A::delete_string_block(block, capacity);
       block = fitted;
     }
     A::adopt_string_block(value, block, size);

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "json/json.h"
+#include "json/string_block.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -94,12 +95,12 @@ struct Access {
 #endif
     v.set_valid_string(text.data(), text.size());
   }
-  // A heap string block as set_valid_string makes it: the size, then the
-  // bytes. The block may be larger than the string.
-  static char* new_string_block(std::size_t capacity) {
-    return static_cast<char*>(::operator new(sizeof(std::size_t) + capacity));
+  // A heap string block as set_valid_string makes it (string_block.h). The
+  // block may be larger than the string.
+  static char* new_string_block(std::size_t capacity) { return detail::new_string_block(capacity); }
+  static void delete_string_block(char* block, std::size_t capacity) noexcept {
+    detail::delete_string_block(block, capacity);
   }
-  static void delete_string_block(char* block) noexcept { ::operator delete(block); }
   static char* string_block_bytes(char* block) noexcept { return block + sizeof(std::size_t); }
   // Makes the null value `v` own the block, whose bytes (valid UTF-8, more
   // than fit inline) are `size` long.

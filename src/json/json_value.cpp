@@ -72,7 +72,7 @@ void JsonValue::set_valid_string(const char* data, std::size_t size) {
     if (size != 0) std::memcpy(rep_.small.bytes, data, size);
     return;
   }
-  char* block = static_cast<char*>(::operator new(sizeof(std::size_t) + size));
+  char* block = detail::new_string_block(size);
   std::memcpy(block, &size, sizeof size);
   std::memcpy(block + sizeof(std::size_t), data, size);
   rep_.wide.tag = kHeapString;
@@ -82,7 +82,7 @@ void JsonValue::set_valid_string(const char* data, std::size_t size) {
 void JsonValue::release_heap() noexcept {
   switch (tag()) {
     case kHeapString:
-      ::operator delete(rep_.wide.heap);
+      detail::release_string_block(rep_.wide.heap);
       break;
     case kArray:
       delete rep_.wide.array;

@@ -452,6 +452,43 @@ TEST(JsonParse, FailsAsAWholeAndRecoversForTheNextDocument) {
   EXPECT_EQ(compact("[\"ok\"]"), "[\"ok\"]");
 }
 
+TEST(JsonParse, LongStringsOneDocumentAfterAnother) {
+  // Long strings reuse a freed block on the same thread: each document must
+  // get its own bytes whatever the block held before, also while earlier
+  // strings and copies are still alive. The cases straddle the long-string
+  // size (64 KiB) before and after escapes are decoded; in the last one the
+  // raw text is long but the decoded one is not.
+  struct Case {
+    std::string raw;
+    std::string decoded;
+  };
+  const auto repeat = [](std::string_view piece, std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += piece;
+    return s;
+  };
+  const std::vector<Case> cases = {
+      {std::string(300000, 'a'), std::string(300000, 'a')},
+      {repeat("b\\n", 100000), repeat("b\n", 100000)},
+      {repeat("\\u00e9", 40000), repeat("\xC3\xA9", 40000)},
+      {std::string(200000, 'c') + "\\t", std::string(200000, 'c') + "\t"},
+      {std::string(62000, 'd') + repeat("\\u0041", 600), std::string(62000, 'd') + std::string(600, 'A')},
+  };
+  std::vector<JsonValue> alive;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const Case& c : cases) {
+      auto value = parse_json("\"" + c.raw + "\"");
+      ASSERT_TRUE(value) << value.error().describe();
+      ASSERT_EQ(value->as_string(), c.decoded) << c.decoded.size();
+      if (pass == 0) {
+        alive.push_back(*value);  // a copy, made while the parsed one lives
+        alive.push_back(std::move(*value));
+      }
+    }
+  }
+  for (std::size_t i = 0; i < alive.size(); ++i) EXPECT_EQ(alive[i].as_string(), cases[i / 2].decoded) << i;
+}
+
 TEST(JsonParse, InputIsTakenByLengthNotByTerminator) {
   const std::string with_nul("[1]\0[2]", 7);
   EXPECT_FALSE(parse_json(with_nul));

@@ -1,0 +1,75 @@
+#include "json/string_block.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <utility>
+
+namespace host::json::detail {
+namespace {
+
+// A long block begins one word before the pointer handed out, with its
+// capacity; then come the size word and the bytes as in any other block.
+constexpr std::size_t kWord = sizeof(std::size_t);
+// Long capacities are rounded up to this, so that strings of nearly the same
+// length share a block.
+constexpr std::size_t kGranule = std::size_t{16} << 10;
+// A thread keeps no block larger than this.
+constexpr std::size_t kKeptCapacity = std::size_t{4} << 20;
+
+struct KeptBlock {
+  char* base = nullptr;
+#ifndef _WIN32
+  ~KeptBlock() { ::operator delete(base); }
+#endif
+};
+// MinGW-w64 runs the destructors of thread_local objects after their storage
+// is gone, so on Windows the kept block has none and is left behind when its
+// thread ends.
+thread_local KeptBlock t_kept;
+
+std::size_t capacity_of(const char* base) {
+  std::size_t capacity;
+  std::memcpy(&capacity, base, kWord);
+  return capacity;
+}
+
+void keep(char* base) noexcept {
+  if (capacity_of(base) > kKeptCapacity) {
+    ::operator delete(base);
+    return;
+  }
+  ::operator delete(std::exchange(t_kept.base, base));
+}
+
+}  // namespace
+
+char* new_string_block(std::size_t capacity) {
+  if (capacity < kLongString) return static_cast<char*>(::operator new(kWord + capacity));
+  if (t_kept.base != nullptr) {
+    const std::size_t kept = capacity_of(t_kept.base);
+    // Taken when it fits and is not more than twice what is needed.
+    if (kept >= capacity && kept / 2 <= capacity) return std::exchange(t_kept.base, nullptr) + kWord;
+  }
+  if (capacity > std::numeric_limits<std::size_t>::max() - 2 * kWord - kGranule) throw std::bad_alloc();
+  const std::size_t rounded = (capacity + kGranule - 1) / kGranule * kGranule;
+  char* const base = static_cast<char*>(::operator new(2 * kWord + rounded));
+  std::memcpy(base, &rounded, kWord);
+  return base + kWord;
+}
+
+void delete_string_block(char* block, std::size_t capacity) noexcept {
+  if (capacity < kLongString) {
+    ::operator delete(block);
+  } else {
+    keep(block - kWord);
+  }
+}
+
+void release_string_block(char* block) noexcept {
+  std::size_t size;
+  std::memcpy(&size, block, kWord);
+  delete_string_block(block, size);
+}
+
+}  // namespace host::json::detail
