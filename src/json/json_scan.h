@@ -409,8 +409,10 @@ inline bool scan_utf8_run(const char*& p, const char* end, Fault& fault) noexcep
   return true;
 }
 
-// Where the escape decoder writes: `out` is the next byte, and ensure(n)
-// makes room for n more bytes there.
+// Where the escape decoder writes. `out` is the next byte when decoding
+// starts and ends; in between the decoder keeps it in a local, and
+// ensure(out, n) makes room for n more bytes at `out` and returns where
+// `out` is then.
 //
 // GrowingOut writes into a string that grows as needed.
 struct GrowingOut {
@@ -418,14 +420,14 @@ struct GrowingOut {
   char* out;
   char* out_end;
 
-  void ensure(std::size_t n) {
-    if (static_cast<std::size_t>(out_end - out) >= n) return;
-    const std::size_t used = static_cast<std::size_t>(out - s.data());
+  char* ensure(char* at, std::size_t n) {
+    if (static_cast<std::size_t>(out_end - at) >= n) return at;
+    const std::size_t used = static_cast<std::size_t>(at - s.data());
     std::size_t size = s.size() * 2;
     if (size < used + n) size = used + n;
     grow_uninitialized(s, size);
-    out = s.data() + used;
     out_end = s.data() + s.size();
+    return s.data() + used;
   }
 };
 
@@ -435,7 +437,7 @@ struct GrowingOut {
 inline constexpr std::size_t kDecodeSlack = 16;
 struct FixedOut {
   char* out;
-  void ensure(std::size_t) noexcept {}
+  char* ensure(char* at, std::size_t) noexcept { return at; }
 };
 
 // The position of the quote that closes the string whose content starts
@@ -485,33 +487,43 @@ inline const char* find_string_close(const char* p, const char* end) noexcept {
 // look (the first backslash). On success p is past the closing quote and
 // o.out past the last decoded byte.
 template <class Out>
-inline bool decode_escapes(const char*& p, const char* end, Out& o, Fault& fault) {
+inline bool decode_escapes(const char*& position, const char* end, Out& o, Fault& fault) {
+  // Both positions live in locals while the loop runs: every decoded byte
+  // is stored through a char pointer, which may alias anything, so
+  // positions kept behind references would be reloaded after each store.
+  const char* p = position;
+  char* out = o.out;
+  const auto finish = [&](bool ok) {
+    position = p;
+    o.out = out;
+    return ok;
+  };
   for (;;) {
     // p is at a byte that needs a look.
     const unsigned char c = static_cast<unsigned char>(*p);
     if (c == '"') {
       ++p;
-      return true;
+      return finish(true);
     }
     if (c == '\\') {
-      o.ensure(4);
-      if (!scan_escape<true>(p, end, o.out, fault)) return false;
+      out = o.ensure(out, 4);
+      if (!scan_escape<true>(p, end, out, fault)) return finish(false);
     } else if (c < 0x20) {
       fault = {JsonErrorCategory::ControlCharacterInString, p};
-      return false;
+      return finish(false);
     } else {
       const char* run = p;
-      if (!scan_utf8_run(p, end, fault)) return false;
+      if (!scan_utf8_run(p, end, fault)) return finish(false);
       const std::size_t n = static_cast<std::size_t>(p - run);
       if (n <= 16 && end - run >= 16) {
         // Runs are short: one fixed-size copy, the excess overwritten later.
-        o.ensure(16);
-        std::memcpy(o.out, run, 16);
+        out = o.ensure(out, 16);
+        std::memcpy(out, run, 16);
       } else {
-        o.ensure(n);
-        std::memcpy(o.out, run, n);
+        out = o.ensure(out, n);
+        std::memcpy(out, run, n);
       }
-      o.out += n;
+      out += n;
     }
     // Copy plain bytes up to the next one that needs a look.
 #if defined(__SSE2__)
@@ -520,28 +532,28 @@ inline bool decode_escapes(const char*& p, const char* end, Out& o, Fault& fault
     const __m128i space = _mm_set1_epi8(0x20);
     for (;;) {
       if (end - p < 16) break;
-      o.ensure(16);
+      out = o.ensure(out, 16);
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o.out), v);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
       const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
                                        _mm_cmplt_epi8(v, space));
       const int mask = _mm_movemask_epi8(hit);
       if (mask != 0) {
         const int k = std::countr_zero(static_cast<unsigned>(mask));
         p += k;
-        o.out += k;
+        out += k;
         goto special;
       }
       p += 16;
-      o.out += 16;
+      out += 16;
     }
 #endif
     {
       const char* next = find_string_special(p, end);
       const std::size_t n = static_cast<std::size_t>(next - p);
-      o.ensure(n);
-      std::memcpy(o.out, p, n);
-      o.out += n;
+      out = o.ensure(out, n);
+      std::memcpy(out, p, n);
+      out += n;
       p = next;
     }
 #if defined(__SSE2__)
@@ -549,7 +561,7 @@ inline bool decode_escapes(const char*& p, const char* end, Out& o, Fault& fault
 #endif
     if (p == end) {
       fault = {JsonErrorCategory::EofWhileParsingString, end};
-      return false;
+      return finish(false);
     }
   }
 }
