@@ -275,7 +275,9 @@ inline char* put_utf8(char* out, std::uint32_t cp) noexcept {
 // before they cut the string to the length used.
 inline void grow_uninitialized(std::string& s, std::size_t size) {
 #if defined(__cpp_lib_string_resize_and_overwrite)
-  s.resize_and_overwrite(size, [](char*, std::size_t n) { return n; });
+  // The size is named rather than taken from the callback's argument, which
+  // this standard library sets to the new capacity.
+  s.resize_and_overwrite(size, [size](char*, std::size_t) { return size; });
 #else
   s.resize(size);
 #endif
