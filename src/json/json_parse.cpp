@@ -16,6 +16,7 @@
 
 #include "json/json.h"
 #include "json/json_scan.h"
+#include "json/per_thread.h"
 
 namespace host::json {
 
@@ -129,23 +130,6 @@ struct Scratch {
     if (stack.capacity() > kKeptValues) std::vector<JsonValue>().swap(stack);
   }
 };
-
-#ifdef _WIN32
-// MinGW-w64 runs the destructors of thread_local objects at thread exit
-// after their storage has been released, so a Scratch destroyed there reads
-// freed memory. On Windows each thread's scratch is a heap block behind a
-// plain pointer, left behind when the thread ends (trim() bounds it).
-Scratch& thread_scratch() {
-  thread_local Scratch* scratch = nullptr;
-  if (scratch == nullptr) scratch = new Scratch;
-  return *scratch;
-}
-#else
-Scratch& thread_scratch() {
-  thread_local Scratch scratch;
-  return scratch;
-}
-#endif
 
 class Parser {
  public:
@@ -478,7 +462,7 @@ class Parser {
 }  // namespace
 
 std::expected<JsonValue, JsonError> parse_json(std::string_view bytes) {
-  Scratch& scratch = thread_scratch();
+  Scratch& scratch = per_thread<Scratch>();  // trim() bounds what it keeps
   auto result = Parser(bytes, scratch).run();
   scratch.stack.clear();  // a failed parse leaves partial values behind
   scratch.trim();

@@ -10,6 +10,7 @@
 
 #include "json/json.h"
 #include "json/json_scan.h"
+#include "json/per_thread.h"
 
 namespace host::json {
 
@@ -530,25 +531,11 @@ std::size_t compact_size_bound(const JsonValue& v) noexcept {
 // The writers' working buffer, kept per thread so that a stream of
 // messages writes into memory that is already there. What is kept is
 // bounded.
-#ifdef _WIN32
-// As with the parser's scratch: MinGW-w64 runs thread_local destructors
-// after the storage is gone, so on Windows the buffer is a heap block behind
-// a plain pointer, left behind when the thread ends.
-std::string& thread_buffer() {
-  thread_local std::string* buffer = nullptr;
-  if (buffer == nullptr) buffer = new std::string;
-  return *buffer;
-}
-#else
-std::string& thread_buffer() {
-  thread_local std::string buffer;
-  return buffer;
-}
-#endif
+struct WorkingBufferTag;
 constexpr std::size_t kKeptBuffer = std::size_t{8} << 20;
 
 std::string write_pretty_to_string(const JsonValue& value) {
-  std::string& buffer = thread_buffer();
+  std::string& buffer = per_thread<std::string, WorkingBufferTag>();
   buffer.clear();
   Writer<true>(buffer).write(value);
   std::string result(buffer);
@@ -561,7 +548,7 @@ std::string write_pretty_to_string(const JsonValue& value) {
 // from a walk over the value: no copy of the whole text, no growth on the
 // way, and no buffer of its size kept.
 std::string write_compact_to_string(const JsonValue& value) {
-  std::string& buffer = thread_buffer();
+  std::string& buffer = per_thread<std::string, WorkingBufferTag>();
   buffer.clear();
   std::string result;
   Writer<false> writer(buffer, result, value);

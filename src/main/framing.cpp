@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "json/per_thread.h"
+
 namespace host {
 namespace {
 
@@ -35,21 +37,6 @@ struct FrameBuffers {
   std::string write;
 };
 
-#ifdef _WIN32
-// MinGW-w64 runs the destructors of thread_local objects after their storage
-// is gone, so on Windows the buffers are a heap block behind a plain pointer,
-// left behind when their thread ends.
-FrameBuffers& frame_buffers() {
-  thread_local FrameBuffers* buffers = nullptr;
-  if (buffers == nullptr) buffers = new FrameBuffers;
-  return *buffers;
-}
-#else
-FrameBuffers& frame_buffers() {
-  thread_local FrameBuffers buffers;
-  return buffers;
-}
-#endif
 constexpr std::size_t kept_write_buffer = 4 * MAX_FRAME_LEN;
 
 }  // namespace
@@ -89,7 +76,7 @@ HostResult<json::JsonValue> read_frame(ByteReader& channel) {
   if (length == 0 || length > MAX_FRAME_LEN) {
     return std::unexpected(HostError::fixed(ErrorKind::InvalidData, msg::invalid_frame_size));
   }
-  char* const body = frame_buffers().read.get(length);
+  char* const body = per_thread<FrameBuffers>().read.get(length);
   if (auto ok = read_exact(channel, std::span(body, length)); !ok) {
     return std::unexpected(std::move(ok.error()));
   }
@@ -101,7 +88,7 @@ HostResult<json::JsonValue> read_frame(ByteReader& channel) {
 HostResult<void> write_frame(ByteWriter& channel, const json::JsonValue& value) {
   // The header's 4 bytes, then the compact text right behind them in the
   // same buffer; the two still go out as separate writes.
-  std::string& frame = frame_buffers().write;
+  std::string& frame = per_thread<FrameBuffers>().write;
   frame.assign(4, '\0');
   json::append_json_bytes(frame, value);
   const std::size_t length = frame.size() - 4;

@@ -1,0 +1,26 @@
+// One object of a type per thread, made on first use and kept between calls.
+#pragma once
+
+namespace host {
+
+// The calling thread's T. All callers that name the same T and Tag share
+// the object, so a caller whose T is a common type names a Tag of its own.
+//
+// MinGW-w64 runs the destructors of thread_local objects at thread exit
+// after their storage has been released, so a destructor run there reads
+// freed memory. On Windows the object is therefore a heap block behind a
+// plain pointer and is left behind when its thread ends: callers bound what
+// it keeps.
+template <class T, class Tag = T>
+T& per_thread() {
+#ifdef _WIN32
+  thread_local T* object = nullptr;
+  if (object == nullptr) object = new T;
+  return *object;
+#else
+  thread_local T object;
+  return object;
+#endif
+}
+
+}  // namespace host
