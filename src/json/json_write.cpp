@@ -18,21 +18,25 @@ namespace {
 
 using A = detail::Access;
 
+#if defined(__SSE2__)
+// A bit for each of the 16 bytes that the writers escape: '"', '\\' or a
+// control byte below 0x20.
+inline unsigned escape_mask(__m128i v) noexcept {
+  // v <= 0x1F unsigned  <=>  min(v, 0x1F) == v
+  const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+  const __m128i hit = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))), control);
+  return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
 // The first byte in [p, end) that the writers escape: '"', '\\' or a
 // control byte below 0x20. Bytes >= 0x80 and 0x7F pass unchanged.
 const char* find_escaped(const char* p, const char* end) noexcept {
 #if defined(__SSE2__)
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i control_max = _mm_set1_epi8(0x1F);
   while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // v <= 0x1F unsigned  <=>  min(v, 0x1F) == v
-    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, control_max), v);
-    const __m128i hit =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), control);
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
+    const unsigned mask = escape_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    if (mask != 0) return p + std::countr_zero(mask);
     p += 16;
   }
 #endif
@@ -55,10 +59,7 @@ struct InlineBytes {
 
 InlineBytes inline_bytes(const JsonValue& v, std::size_t size) noexcept {
   const __m128i bytes = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(A::small_rep(v))), 2);
-  const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
-  const __m128i hit = _mm_or_si128(
-      _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))), control);
-  return {bytes, static_cast<unsigned>(_mm_movemask_epi8(hit)) & ((1u << size) - 1)};
+  return {bytes, escape_mask(bytes) & ((1u << size) - 1)};
 }
 #endif
 
@@ -309,18 +310,12 @@ class Writer {
   // over its bytes; the output needs 16 bytes of room past what is kept.
   const char* copy_unescaped(const char* q, const char* end) {
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i control_max = _mm_set1_epi8(0x1F);
     while (end - q >= 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(p_), v);
-      const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, control_max), v);
-      const __m128i hit =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), control);
-      const int mask = _mm_movemask_epi8(hit);
+      const unsigned mask = escape_mask(v);
       if (mask != 0) {
-        const int k = std::countr_zero(static_cast<unsigned>(mask));
+        const int k = std::countr_zero(mask);
         p_ += k;
         return q + k;
       }
