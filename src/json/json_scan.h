@@ -276,7 +276,7 @@ inline char* put_utf8(char* out, std::uint32_t cp) noexcept {
 inline void grow_uninitialized(std::string& s, std::size_t size) {
 #if defined(__cpp_lib_string_resize_and_overwrite)
   // The size is named rather than taken from the callback's argument, which
-  // this standard library sets to the new capacity.
+  // this standard library sets to the new capacity when the string grows.
   s.resize_and_overwrite(size, [size](char*, std::size_t) { return size; });
 #else
   s.resize(size);
