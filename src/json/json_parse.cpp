@@ -24,7 +24,6 @@ namespace {
 
 using detail::Fault;
 using detail::NumberToken;
-using Member = detail::Access::Member;
 
 constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -117,24 +116,34 @@ bool convert_number(const NumberToken& t, JsonValue& out, Fault& fault) {
   return true;
 }
 
+// An object's key/value pair as its members are ordered: by the key's first
+// eight bytes, then the whole key, then the pair's place in the input.
+struct PairOrder {
+  std::uint64_t prefix;
+  std::size_t index;
+};
+
 // Working memory of the parser, kept per thread between documents so that
 // a stream of messages does not allocate and fault in the same pages again
 // for every one of them. What is kept is bounded: after a document that
 // needed more, the excess is given back.
 struct Scratch {
   std::vector<JsonValue> stack;
+  std::vector<PairOrder> order;  // of the object being built
 
   static constexpr std::size_t kKeptValues = std::size_t{1} << 19;  // 8 MiB
+  static constexpr std::size_t kKeptOrder = std::size_t{1} << 16;   // 1 MiB
 
   void trim() {
     if (stack.capacity() > kKeptValues) std::vector<JsonValue>().swap(stack);
+    if (order.capacity() > kKeptOrder) std::vector<PairOrder>().swap(order);
   }
 };
 
 class Parser {
  public:
   Parser(std::string_view input, Scratch& scratch)
-      : begin_(input.data()), end_(input.data() + input.size()), stack_(scratch.stack) {}
+      : begin_(input.data()), end_(input.data() + input.size()), stack_(scratch.stack), order_(scratch.order) {}
 
   // One loop over the input with the read position in a register; open
   // containers are tracked in a fixed array of frames, bounded by the
@@ -182,7 +191,7 @@ class Parser {
             if (p != end && *p == (object ? '}' : ']')) {
               ++p;
               if (object) {
-                A::adopt(push(), A::new_map(nullptr, 0));
+                A::adopt(push(), A::new_map(nullptr, 0, [](std::size_t i) { return i; }));
               } else {
                 A::adopt(push(), new JsonArray());
               }
@@ -413,7 +422,9 @@ class Parser {
   }
 
   // Replaces the key/value pairs above `base` with their object: sorted by
-  // key, one member per key, the last occurrence winning.
+  // key, one member per key, the last occurrence winning. The pairs are
+  // ordered through a list of small records and then moved once, straight
+  // into the map's members in their final order.
   void build_object(std::size_t base) {
     const std::size_t n = (stack_.size() - base) / 2;
     JsonValue* pairs = stack_.data() + base;
@@ -421,42 +432,36 @@ class Parser {
     for (std::size_t i = 1; i < n && ordered; ++i) {
       ordered = detail::key_less(A::string_of(pairs[2 * i - 2]), A::string_of(pairs[2 * i]));
     }
-    JsonMap* map = A::new_map(pairs, n);
-    stack_.resize(base);
-    A::adopt(push(), map);  // within capacity: cannot throw
-    if (ordered) return;
-
-    Member* members = A::members_begin(*map);
-    const auto less = [](const Member& a, const Member& b) { return detail::key_less(A::key_of(a), A::key_of(b)); };
-    if (n <= 16) {
-      // Stable insertion sort: small objects are the common case and need
-      // no temporary buffer.
-      for (std::size_t i = 1; i < n; ++i) {
-        if (!less(members[i], members[i - 1])) continue;
-        Member moving = std::move(members[i]);
-        std::size_t j = i;
-        do {
-          members[j] = std::move(members[j - 1]);
-          --j;
-        } while (j > 0 && less(moving, members[j - 1]));
-        members[j] = std::move(moving);
-      }
+    JsonMap* map;
+    if (ordered) {
+      map = A::new_map(pairs, n, [](std::size_t i) { return i; });
     } else {
-      std::stable_sort(members, members + n, less);
+      const auto key = [pairs](const PairOrder& o) { return A::string_of(pairs[2 * o.index]); };
+      order_.clear();
+      for (std::size_t i = 0; i < n; ++i) order_.push_back({A::key_prefix(pairs[2 * i]), i});
+      // The index breaks ties, so equal keys stay in input order.
+      std::sort(order_.begin(), order_.end(), [&key](const PairOrder& a, const PairOrder& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        const std::string_view ka = key(a), kb = key(b);
+        if (ka != kb) return detail::key_less(ka, kb);
+        return a.index < b.index;
+      });
+      // Equal keys are adjacent: keep the last of each run.
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        if (i + 1 < n && order_[i].prefix == order_[i + 1].prefix && key(order_[i]) == key(order_[i + 1])) continue;
+        order_[kept++] = order_[i];
+      }
+      map = A::new_map(pairs, kept, [this](std::size_t i) { return order_[i].index; });
     }
-    // Equal keys are now adjacent in input order: keep the last of each run.
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (i + 1 < n && A::key_of(members[i]) == A::key_of(members[i + 1])) continue;
-      if (kept != i) members[kept] = std::move(members[i]);
-      ++kept;
-    }
-    A::truncate(*map, kept);
+    stack_.resize(base);  // the pairs left behind are the ones replaced by later duplicates
+    A::adopt(push(), map);  // within capacity: cannot throw
   }
 
   const char* const begin_;
   const char* const end_;
   std::vector<JsonValue>& stack_;  // empty between documents
+  std::vector<PairOrder>& order_;
 };
 
 }  // namespace

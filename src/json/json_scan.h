@@ -58,16 +58,32 @@ struct Access {
   static const Member* members_begin(const JsonMap& m) { return m.data_; }
   static const Member* members_end(const JsonMap& m) { return m.data_ + m.size_; }
 
-  // A map on the heap whose members are moved from the key/value pairs in
-  // [pairs, pairs + 2 * count), in that order: one allocation for the map
-  // and its members. The caller puts them in order.
-  static JsonMap* new_map(JsonValue* pairs, std::size_t count) {
+  // A map on the heap of `count` members, the i-th moved from the key/value
+  // pair at pairs[2 * pair_at(i)] and the value after it: one allocation for
+  // the map and its members. The caller orders the pairs.
+  template <class PairAt>
+  static JsonMap* new_map(JsonValue* pairs, std::size_t count, PairAt pair_at) {
     JsonMap* map = JsonMap::heap_with_capacity(count);
     for (std::size_t i = 0; i < count; ++i) {
-      new (map->data_ + i) Member{std::move(pairs[2 * i]), std::move(pairs[2 * i + 1])};
+      JsonValue* pair = pairs + 2 * pair_at(i);
+      new (map->data_ + i) Member{std::move(pair[0]), std::move(pair[1])};
     }
     map->size_ = count;
     return map;
+  }
+  // The first eight bytes of the string `v` as a big-endian number, zeros
+  // past its end: strings whose prefixes differ compare as their prefixes.
+  static std::uint64_t key_prefix(const JsonValue& v) noexcept {
+    const std::string_view s = v.string_unchecked();
+    std::uint64_t w = 0;
+    if (v.tag() == JsonValue::kSmallString || s.size() >= 8) {
+      std::memcpy(&w, s.data(), 8);  // an inline string's 14 slots lie within the value
+    } else {
+      std::memcpy(&w, s.data(), s.size());
+    }
+    if (s.size() < 8) w &= ~(~std::uint64_t{0} << (8 * s.size()));
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    return w;
   }
   // Makes the null value `v` own the container.
   static void adopt(JsonValue& v, JsonMap* map) noexcept {
@@ -110,12 +126,6 @@ struct Access {
     v.rep_.wide.tag = JsonValue::kHeapString;
   }
   static constexpr std::size_t kSmallCapacity = JsonValue::kSmallCapacity;
-  static Member* members_begin(JsonMap& m) { return m.data_; }
-  // Drops the members from index `size` on.
-  static void truncate(JsonMap& m, std::size_t size) {
-    for (std::size_t i = size; i < m.size_; ++i) m.data_[i].~Member();
-    m.size_ = size;
-  }
 };
 
 // Member order: bytes compared as unsigned, a prefix first. Keys are

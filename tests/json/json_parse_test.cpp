@@ -5,6 +5,7 @@
 #include <ostream>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -381,6 +382,66 @@ TEST(JsonParse, DuplicateKeysKeepTheLastValue) {
   ASSERT_EQ(value->as_object()->size(), 100u);
   for (int k = 0; k < 100; ++k) {
     EXPECT_EQ(*value->get(std::string("k").append(std::to_string(k))), JsonValue(200 + k)) << k;
+  }
+}
+
+// Keys chosen to meet at every boundary the member order has: shared
+// prefixes of up to 8 bytes and beyond, a key and its extension by a NUL
+// byte, bytes above 0x7F (ordered as unsigned), the empty key, keys long
+// enough to leave the value, and a key written with an escape. Each object
+// takes a random order and random duplicates; the result must match a
+// reference map in which the last occurrence wins.
+TEST(JsonParse, MembersFollowKeyByteOrderWithTheLastDuplicateWinning) {
+  struct Key {
+    std::string bytes;    // as the map must hold it
+    std::string literal;  // as it is written in the document
+  };
+  const std::vector<Key> keys = {
+      {"", R"("")"},
+      {"a", R"("a")"},
+      {std::string("a\0", 2), R"("a\u0000")"},
+      {"ab", R"("ab")"},
+      {"abcdefg", R"("abcdefg")"},
+      {"abcdefgh", R"("abcdefgh")"},
+      {std::string("abcdefgh\0", 9), R"("abcdefgh\u0000")"},
+      {"abcdefghi", R"("abcdefghi")"},
+      {"abcdefghij", R"("abc\u0064efghij")"},
+      {"abcdefghijklmnopqrst", R"("abcdefghijklmnopqrst")"},
+      {"abcdefghijklmnopqrsu", R"("abcdefghijklmnopqrsu")"},
+      {"abcdefgi", R"("abcdefgi")"},
+      {"b", R"("b")"},
+      {"\x7f", R"("\u007f")"},
+      {"\xc3\xa9", "\"\xc3\xa9\""},
+      {"\xc3\xa9t\xc3\xa9", "\"\xc3\xa9t\xc3\xa9\""},
+      {"z\xc3\xa9", "\"z\xc3\xa9\""},
+  };
+  std::uint64_t seed = 0x9E3779B97F4A7C15u;
+  const auto next = [&seed](std::uint64_t bound) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return (seed >> 33) % bound;
+  };
+  for (int round = 0; round < 300; ++round) {
+    const std::size_t count = 1 + next(round % 3 == 0 ? 60 : 12);
+    std::map<std::string, int> expected;  // std::string orders its bytes as unsigned
+    std::string text = "{";
+    for (std::size_t i = 0; i < count; ++i) {
+      const Key& key = keys[next(keys.size())];
+      const int value = static_cast<int>(i);
+      expected[key.bytes] = value;
+      if (i != 0) text += ',';
+      text += key.literal + ":" + std::to_string(value);
+    }
+    text += '}';
+    auto parsed = parse_json(text);
+    ASSERT_TRUE(parsed) << text;
+    const JsonMap& map = *parsed->as_object();
+    ASSERT_EQ(map.size(), expected.size()) << text;
+    auto want = expected.begin();
+    for (const JsonMap::Entry member : map) {
+      EXPECT_EQ(member.key, want->first) << text;
+      EXPECT_EQ(member.value, JsonValue(want->second)) << text;
+      ++want;
+    }
   }
 }
 
