@@ -3,14 +3,17 @@
 // Output is written through a raw pointer into one buffer with bulk copies;
 // the buffer grows geometrically (without zero-filling) and is cut to length
 // at the end.
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "json/json.h"
 #include "json/json_scan.h"
 #include "json/per_thread.h"
+#include "json/shortest_float.h"
 
 namespace host::json {
 
@@ -110,6 +113,59 @@ constexpr auto kControlEscapes = [] {
   return t;
 }();
 
+// Two ASCII digits for each of 0..99.
+constexpr auto kDigitPairs = [] {
+  struct Pairs {
+    char text[200];
+  } t{};
+  for (int i = 0; i < 100; ++i) {
+    t.text[2 * i] = static_cast<char>('0' + i / 10);
+    t.text[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return t;
+}();
+
+// v < 10^8 as exactly eight digits, leading zeros included. The four pairs
+// come from two independent divisions, not from a chain of them.
+void put_eight_digits(char* p, std::uint32_t v) noexcept {
+  const std::uint32_t high = v / 10000;
+  const std::uint32_t low = v % 10000;
+  std::memcpy(p, kDigitPairs.text + 2 * (high / 100), 2);
+  std::memcpy(p + 2, kDigitPairs.text + 2 * (high % 100), 2);
+  std::memcpy(p + 4, kDigitPairs.text + 2 * (low / 100), 2);
+  std::memcpy(p + 6, kDigitPairs.text + 2 * (low % 100), 2);
+}
+
+// v < 10^8 without leading zeros (one digit for 0); returns their count.
+// Writes eight bytes.
+int put_up_to_eight_digits(char* p, std::uint32_t v) noexcept {
+  const int n = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000) + (v >= 100000) + (v >= 1000000) +
+                (v >= 10000000);
+  char eight[16];  // the digits, then room for the fixed-size copy
+  put_eight_digits(eight, v);
+  std::memcpy(p, eight + 8 - n, 8);  // the digits, then bytes that are not kept
+  return n;
+}
+
+// The decimal digits of v < 10^17 at p; returns their count. Writes up to
+// 17 bytes.
+int put_significand_digits(char* p, std::uint64_t v) noexcept {
+  constexpr std::uint64_t kE8 = 100000000;
+  if (v < kE8) return put_up_to_eight_digits(p, static_cast<std::uint32_t>(v));
+  const auto high = static_cast<std::uint32_t>(v / kE8);  // < 10^9
+  const auto low = static_cast<std::uint32_t>(v % kE8);
+  int n;
+  if (high < kE8) {
+    n = put_up_to_eight_digits(p, high);
+  } else {
+    p[0] = static_cast<char>('0' + high / kE8);
+    put_eight_digits(p + 1, high % kE8);
+    n = 9;
+  }
+  put_eight_digits(p + n, low);
+  return n + 8;
+}
+
 // Writes a finite double in the host's float form: the shortest digits that
 // read back to the same value, plain notation for decimal exponents -5..15
 // (always with a fraction part), scientific notation beyond. Writes at most
@@ -123,28 +179,36 @@ char* write_float(char* out, double d) {
     std::memcpy(out, "0.0", 3);
     return out + 3;
   }
-  // Shortest round-trip digits in scientific form: [-]D[.DDD]e(+|-)XX[X]
-  char sci[40];
-  const char* const sci_end = std::to_chars(sci, sci + 32, d, std::chars_format::scientific).ptr;
-  const char* s = sci;
-  if (*s == '-') {
+  if (d < 0) {
     *out++ = '-';
-    ++s;
+    d = -d;
   }
-  // The exponent: two or three digits after the sign at the end.
-  const char* e_at = sci_end - 4;
-  if (*e_at != 'e') --e_at;
-  const bool negative_exponent = e_at[1] == '-';
-  int e = 0;
-  for (const char* x = e_at + 2; x != sci_end; ++x) e = e * 10 + (*x - '0');
-  if (negative_exponent) e = -e;
-  // The digits: s[0], then s[2] .. e_at when there is a fraction part.
-  const int n = e_at - s == 1 ? 1 : static_cast<int>(e_at - s) - 1;
-  const char* const rest = s + 2;  // digits after the first (n - 1 of them)
+  // The shortest digits, n of them, and the decimal exponent e of the
+  // first; 16 bytes of room after them for the fixed-size copies below.
+  char digit_text[40];
+  int n;
+  int e;
+  if (d >= std::numeric_limits<double>::min()) {
+    const detail::ShortestDecimal decimal = detail::shortest_decimal(d);
+    n = put_significand_digits(digit_text, decimal.digits);
+    e = decimal.exponent + n - 1;
+  } else {
+    // Subnormals, from the library's shortest scientific form D[.DDD]e-XXX.
+    char sci[40];
+    const char* const sci_end = std::to_chars(sci, sci + 32, d, std::chars_format::scientific).ptr;
+    const char* const e_at = std::find(static_cast<const char*>(sci), sci_end, 'e');
+    digit_text[0] = sci[0];
+    n = 1;
+    for (const char* x = sci + 2; x < e_at; ++x) digit_text[n++] = *x;
+    e = 0;
+    for (const char* x = e_at + 2; x != sci_end; ++x) e = e * 10 + (*x - '0');
+    e = -e;
+  }
+  const char* const rest = digit_text + 1;  // the digits after the first (n - 1 of them)
 
   if (e >= 0 && e <= 15) {
     const int integer_digits = e + 1;
-    *out = s[0];
+    *out = digit_text[0];
     std::memcpy(out + 1, rest, 16);  // the other digits (and some bytes beyond)
     if (n <= integer_digits) {
       // Integral: zeros up to the point, then ".0".
@@ -161,11 +225,11 @@ char* write_float(char* out, double d) {
   if (e < 0 && e >= -5) {
     std::memcpy(out, "0.00000", 8);
     out += 1 - e;  // "0." and -e-1 zeros
-    *out = s[0];
+    *out = digit_text[0];
     std::memcpy(out + 1, rest, 16);
     return out + n;
   }
-  *out = s[0];
+  *out = digit_text[0];
   if (n > 1) {
     out[1] = '.';
     std::memcpy(out + 2, rest, 16);
@@ -173,13 +237,14 @@ char* write_float(char* out, double d) {
   } else {
     out += 1;
   }
-  // 'e', the sign and the exponent's digits, from the scientific form.
+  // 'e', the sign and the exponent's digits without leading zeros.
   *out++ = 'e';
-  *out++ = negative_exponent ? '-' : '+';
-  const char* digits = e_at + 2;
-  if (*digits == '0' && sci_end - digits > 1) ++digits;  // "e-06" -> "e-6"
-  std::memcpy(out, digits, 4);
-  return out + (sci_end - digits);
+  *out++ = e < 0 ? '-' : '+';
+  const unsigned magnitude = static_cast<unsigned>(e < 0 ? -e : e);
+  if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
+  if (magnitude >= 10) *out++ = static_cast<char>('0' + magnitude / 10 % 10);
+  *out++ = static_cast<char>('0' + magnitude % 10);
+  return out;
 }
 
 constexpr std::size_t kMaxScalarText = kFloatScratch;  // room for any number, bool or null
