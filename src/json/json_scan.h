@@ -664,6 +664,14 @@ struct NumberToken {
   std::int64_t exponent;    // explicit exponent, saturated far outside double range
 };
 
+// The number written by eight digit values, one per byte, the first in the
+// lowest byte: pairwise, 8 digits to 4 two-digit, 2 four-digit, 1 value.
+inline std::uint32_t eight_digit_value(std::uint64_t w) noexcept {
+  w = (w * 2561) >> 8;
+  w = ((w & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
+  return static_cast<std::uint32_t>(((w & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32);
+}
+
 // Eight ASCII digits at p, if they are all digits.
 inline bool eight_digits(const char* p, std::uint64_t& value) noexcept {
   std::uint64_t w;
@@ -673,11 +681,24 @@ inline bool eight_digits(const char* p, std::uint64_t& value) noexcept {
       0x3333333333333333ull) {
     return false;
   }
-  // Pairwise combination: 8 digits to 4 two-digit, 2 four-digit, 1 value.
-  w = (w & 0x0F0F0F0F0F0F0F0Full) * 2561 >> 8;
-  w = (w & 0x00FF00FF00FF00FFull) * 6553601 >> 16;
-  value = static_cast<std::uint32_t>((w & 0x0000FFFF0000FFFFull) * 42949672960001ull >> 32);
+  value = eight_digit_value(w & 0x0F0F0F0F0F0F0F0Full);
   return true;
+}
+
+// How many of the eight bytes at p are digits before the first that is
+// not (8 if all are), and in `value` the number those digits write.
+inline int leading_digits(const char* p, std::uint64_t& value) noexcept {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  // A digit byte becomes 0..9, which leaves the high nibble clear also
+  // after adding 6. A carry out of a byte that is not a digit only reaches
+  // the bytes after it, which do not count.
+  const std::uint64_t x = w ^ 0x3030303030303030ull;
+  const std::uint64_t not_digit = (x | (x + 0x0606060606060606ull)) & 0xF0F0F0F0F0F0F0F0ull;
+  const int count = not_digit == 0 ? 8 : std::countr_zero(not_digit) / 8;
+  // The digits moved up to the last bytes, behind zeros: the same number.
+  value = count == 0 ? 0 : eight_digit_value(x << (8 * (8 - count)));
+  return count;
 }
 
 // Reads a run of digits at p, adding them to the mantissa m while it holds
@@ -690,6 +711,17 @@ inline const char* scan_digits(const char* p, const char* end, std::uint64_t& m,
     m = m * 100000000 + eight;
     n += 8;
     p += 8;
+  }
+  // The rest of a run of fewer than eight, in one step.
+  if (end - p >= 8) {
+    std::uint64_t value;
+    const int count = leading_digits(p, value);
+    if (count < 8 && n + count <= 19) {
+      constexpr std::uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+      m = m * kScale[count] + value;
+      n += count;
+      return p + count;
+    }
   }
   while (n < 19 && p != end && is_digit(*p)) {
     m = m * 10 + static_cast<std::uint64_t>(*p - '0');

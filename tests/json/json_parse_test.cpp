@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <ostream>
 #include <cstdint>
@@ -348,6 +349,40 @@ TEST(JsonParse, OtherNumberLiteralsAreFloats) {
   EXPECT_EQ(*number_of("9007199254740995.0").as_f64(), 9007199254740996.0);
   EXPECT_EQ(*number_of("1e23").as_f64(), 1e23);
   EXPECT_EQ(*number_of("8.41e21").as_f64(), 8.41e21);
+}
+
+// Digit runs of every length in the integer and the fraction part, ended by
+// each byte that can follow a number, with plenty of input after them and
+// with none: the value must be the one the library reads from the text.
+TEST(JsonParse, DigitRunsOfEveryLengthAndEnding) {
+  std::uint64_t seed = 3;
+  const auto digit = [&seed](bool nonzero) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<char>((nonzero ? '1' : '0') + (seed >> 33) % (nonzero ? 9 : 10));
+  };
+  for (int integer_digits = 1; integer_digits <= 22; ++integer_digits) {
+    for (int fraction_digits = 0; fraction_digits <= 22; ++fraction_digits) {
+      std::string number;
+      for (int i = 0; i < integer_digits; ++i) number += digit(i == 0);
+      if (fraction_digits > 0) number += '.';
+      for (int i = 0; i < fraction_digits; ++i) number += digit(false);
+      double d = 0;
+      std::from_chars(number.data(), number.data() + number.size(), d);
+      const JsonNumber as_float = *JsonNumber::from_double(d);
+      JsonNumber want = as_float;
+      std::uint64_t u = 0;
+      const auto read = std::from_chars(number.data(), number.data() + number.size(), u);
+      if (fraction_digits == 0 && read.ec == std::errc()) want = JsonNumber::from_unsigned(u);
+      for (const std::string_view after : {"]", ",0,0,0,0,0,0,0]", "e0]", "E+0,1,2,3,4,5,6]", " ]", "\n,1111111111]"}) {
+        const std::string text = "[" + number + std::string(after);
+        auto value = parse_json(text);
+        ASSERT_TRUE(value) << text;
+        const bool exponent = after[0] == 'e' || after[0] == 'E';
+        EXPECT_EQ((*value->as_array())[0], JsonValue(exponent ? as_float : want)) << text;
+      }
+      EXPECT_EQ(number_of(number), want) << number;  // the input ends with the number
+    }
+  }
 }
 
 TEST(JsonParse, NegativeZeroAndUnderflowKeepTheirSign) {
