@@ -136,34 +136,39 @@ void put_eight_digits(char* p, std::uint32_t v) noexcept {
   std::memcpy(p + 6, kDigitPairs.text + 2 * (low % 100), 2);
 }
 
-// v < 10^8 without leading zeros (one digit for 0); returns their count.
-// Writes eight bytes.
-int put_up_to_eight_digits(char* p, std::uint32_t v) noexcept {
-  const int n = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000) + (v >= 100000) + (v >= 1000000) +
-                (v >= 10000000);
-  char eight[16];  // the digits, then room for the fixed-size copy
-  put_eight_digits(eight, v);
-  std::memcpy(p, eight + 8 - n, 8);  // the digits, then bytes that are not kept
-  return n;
+// v < 10^17 as exactly 17 digits at p, leading zeros included.
+void put_seventeen_digits(char* p, std::uint64_t v) noexcept {
+  constexpr std::uint64_t kE8 = 100000000;
+  const std::uint64_t high = v / kE8;  // < 10^9
+  put_eight_digits(p + 9, static_cast<std::uint32_t>(v % kE8));
+  put_eight_digits(p + 1, static_cast<std::uint32_t>(high % kE8));
+  p[0] = static_cast<char>('0' + high / kE8);
 }
 
-// The decimal digits of v < 10^17 at p; returns their count. Writes up to
-// 17 bytes.
-int put_significand_digits(char* p, std::uint64_t v) noexcept {
-  constexpr std::uint64_t kE8 = 100000000;
-  if (v < kE8) return put_up_to_eight_digits(p, static_cast<std::uint32_t>(v));
-  const auto high = static_cast<std::uint32_t>(v / kE8);  // < 10^9
-  const auto low = static_cast<std::uint32_t>(v % kE8);
-  int n;
-  if (high < kE8) {
-    n = put_up_to_eight_digits(p, high);
-  } else {
-    p[0] = static_cast<char>('0' + high / kE8);
-    put_eight_digits(p + 1, high % kE8);
-    n = 9;
-  }
-  put_eight_digits(p + n, low);
-  return n + 8;
+// The number of decimal digits of v >= 1, from its bit width.
+int decimal_digit_count(std::uint64_t v) noexcept {
+  constexpr std::uint64_t kPowersOfTen[] = {1,
+                                            10,
+                                            100,
+                                            1000,
+                                            10000,
+                                            100000,
+                                            1000000,
+                                            10000000,
+                                            100000000,
+                                            1000000000,
+                                            10000000000,
+                                            100000000000,
+                                            1000000000000,
+                                            10000000000000,
+                                            100000000000000,
+                                            1000000000000000,
+                                            10000000000000000,
+                                            100000000000000000,
+                                            1000000000000000000,
+                                            10000000000000000000u};
+  const int t = (std::bit_width(v) * 1233) >> 12;  // floor(log10(2^bit_width))
+  return t + (v >= kPowersOfTen[t]);
 }
 
 // Writes a finite double in the host's float form: the shortest digits that
@@ -183,14 +188,18 @@ char* write_float(char* out, double d) {
     *out++ = '-';
     d = -d;
   }
-  // The shortest digits, n of them, and the decimal exponent e of the
-  // first; 16 bytes of room after them for the fixed-size copies below.
-  char digit_text[40];
+  // The shortest digits, n of them from `first` on, and the decimal
+  // exponent e of the first; 16 bytes of room after them for the
+  // fixed-size copies below.
+  char digit_text[48];
+  const char* first = digit_text;
   int n;
   int e;
   if (d >= std::numeric_limits<double>::min()) {
     const detail::ShortestDecimal decimal = detail::shortest_decimal(d);
-    n = put_significand_digits(digit_text, decimal.digits);
+    put_seventeen_digits(digit_text, decimal.digits);
+    n = decimal_digit_count(decimal.digits);
+    first = digit_text + 17 - n;
     e = decimal.exponent + n - 1;
   } else {
     // Subnormals, from the library's shortest scientific form D[.DDD]e-XXX.
@@ -204,11 +213,11 @@ char* write_float(char* out, double d) {
     for (const char* x = e_at + 2; x != sci_end; ++x) e = e * 10 + (*x - '0');
     e = -e;
   }
-  const char* const rest = digit_text + 1;  // the digits after the first (n - 1 of them)
+  const char* const rest = first + 1;  // the digits after the first (n - 1 of them)
 
   if (e >= 0 && e <= 15) {
     const int integer_digits = e + 1;
-    *out = digit_text[0];
+    *out = first[0];
     std::memcpy(out + 1, rest, 16);  // the other digits (and some bytes beyond)
     if (n <= integer_digits) {
       // Integral: zeros up to the point, then ".0".
@@ -225,11 +234,11 @@ char* write_float(char* out, double d) {
   if (e < 0 && e >= -5) {
     std::memcpy(out, "0.00000", 8);
     out += 1 - e;  // "0." and -e-1 zeros
-    *out = digit_text[0];
+    *out = first[0];
     std::memcpy(out + 1, rest, 16);
     return out + n;
   }
-  *out = digit_text[0];
+  *out = first[0];
   if (n > 1) {
     out[1] = '.';
     std::memcpy(out + 2, rest, 16);
