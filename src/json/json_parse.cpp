@@ -436,23 +436,40 @@ class Parser {
     if (ordered) {
       map = A::new_map(pairs, n, [](std::size_t i) { return i; });
     } else {
+      // The records of a small object, the common case, stay on the stack.
+      constexpr std::size_t kLocal = 16;
+      PairOrder local[kLocal];
+      PairOrder* order = local;
+      if (n > kLocal) {
+        order_.resize(n);
+        order = order_.data();
+      }
+      for (std::size_t i = 0; i < n; ++i) order[i] = {A::key_prefix(pairs[2 * i]), i};
       const auto key = [pairs](const PairOrder& o) { return A::string_of(pairs[2 * o.index]); };
-      order_.clear();
-      for (std::size_t i = 0; i < n; ++i) order_.push_back({A::key_prefix(pairs[2 * i]), i});
       // The index breaks ties, so equal keys stay in input order.
-      std::sort(order_.begin(), order_.end(), [&key](const PairOrder& a, const PairOrder& b) {
+      const auto before = [&key](const PairOrder& a, const PairOrder& b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
         const std::string_view ka = key(a), kb = key(b);
         if (ka != kb) return detail::key_less(ka, kb);
         return a.index < b.index;
-      });
+      };
+      if (n <= kLocal) {
+        for (std::size_t i = 1; i < n; ++i) {
+          const PairOrder moving = order[i];
+          std::size_t j = i;
+          for (; j > 0 && before(moving, order[j - 1]); --j) order[j] = order[j - 1];
+          order[j] = moving;
+        }
+      } else {
+        std::sort(order, order + n, before);
+      }
       // Equal keys are adjacent: keep the last of each run.
       std::size_t kept = 0;
       for (std::size_t i = 0; i < n; ++i) {
-        if (i + 1 < n && order_[i].prefix == order_[i + 1].prefix && key(order_[i]) == key(order_[i + 1])) continue;
-        order_[kept++] = order_[i];
+        if (i + 1 < n && order[i].prefix == order[i + 1].prefix && key(order[i]) == key(order[i + 1])) continue;
+        order[kept++] = order[i];
       }
-      map = A::new_map(pairs, kept, [this](std::size_t i) { return order_[i].index; });
+      map = A::new_map(pairs, kept, [order](std::size_t i) { return order[i].index; });
     }
     stack_.resize(base);  // the pairs left behind are the ones replaced by later duplicates
     A::adopt(push(), map);  // within capacity: cannot throw
