@@ -171,23 +171,84 @@ inline const char* skip_ws(const char* p, const char* end) noexcept {
 
 inline bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
 
+#if defined(__SSE2__)
+// How many of the 16 bytes of v, from the first, are plain string text that
+// needs no closer look: no '"', '\\' or control byte below 0x20, and bytes
+// >= 0x80 only in whole, valid UTF-8 sequences, by the rules of
+// check_utf8_sequence. A sequence that runs past the 16 bytes is left for
+// the next block: the count stops at its first byte. Where the bytes do not
+// pass, the count stops at the first byte >= 0x80 or the first special one,
+// whichever comes first, and the byte-wise check decides from there.
+//
+// The tests run on 16-bit masks, one bit per byte: which bytes are
+// continuation bytes, which lead a 2, 3 or 4 byte sequence, and where the
+// leads require their continuation bytes to be.
+inline unsigned plain_text_prefix(__m128i v) noexcept {
+  const auto bits = [](__m128i m) { return static_cast<std::uint32_t>(_mm_movemask_epi8(m)); };
+  // Bytes compared as signed: 0x80..0xFF are -128..-1.
+  const auto byte = [](unsigned c) { return _mm_set1_epi8(static_cast<char>(c)); };
+  const auto between = [&](unsigned lo, unsigned hi) {  // lo..hi, both >= 0x80
+    return bits(_mm_and_si128(_mm_cmpgt_epi8(v, byte(lo - 1)), _mm_cmplt_epi8(v, byte(hi + 1))));
+  };
+  const std::uint32_t control = bits(_mm_and_si128(_mm_cmpgt_epi8(v, byte(0xFF)), _mm_cmplt_epi8(v, byte(0x20))));
+  const std::uint32_t stop =
+      bits(_mm_or_si128(_mm_cmpeq_epi8(v, byte('"')), _mm_cmpeq_epi8(v, byte('\\')))) | control;
+  const std::uint32_t high = bits(v);
+  const unsigned first_stop = stop == 0 ? 16 : static_cast<unsigned>(std::countr_zero(stop));
+  if (high == 0) return first_stop;
+
+  const std::uint32_t continuation = bits(_mm_cmplt_epi8(v, byte(0xC0)));
+  const std::uint32_t lead2 = between(0xC2, 0xDF);
+  const std::uint32_t lead3 = between(0xE0, 0xEF);
+  const std::uint32_t lead4 = between(0xF0, 0xF4);
+  const std::uint32_t stray = high & ~(continuation | lead2 | lead3 | lead4);  // C0, C1, F5..FF
+  // Bytes from 0xA0 and from 0x90 (ASCII too, but these masks are only
+  // looked at where continuation bytes must be).
+  const std::uint32_t from_a0 = bits(_mm_cmpgt_epi8(v, byte(0x9F)));
+  const std::uint32_t from_90 = bits(_mm_cmpgt_epi8(v, byte(0x8F)));
+  // The leads whose second byte has a narrower range.
+  const std::uint32_t e0 = bits(_mm_cmpeq_epi8(v, byte(0xE0)));  // A0..BF: no overlong form
+  const std::uint32_t ed = bits(_mm_cmpeq_epi8(v, byte(0xED)));  // 80..9F: no surrogate
+  const std::uint32_t f0 = bits(_mm_cmpeq_epi8(v, byte(0xF0)));  // 90..BF: no overlong form
+  const std::uint32_t f4 = bits(_mm_cmpeq_epi8(v, byte(0xF4)));  // 80..8F: not above U+10FFFF
+
+  const auto required = [&](std::uint32_t within) {
+    const std::uint32_t l2 = lead2 & within, l3 = lead3 & within, l4 = lead4 & within;
+    return (l2 << 1) | (l3 << 1) | (l3 << 2) | (l4 << 1) | (l4 << 2) | (l4 << 3);
+  };
+  unsigned n = first_stop;
+  std::uint32_t within = (std::uint32_t{1} << n) - 1;
+  // A sequence that runs past the first n bytes ends the count at its lead.
+  const std::uint32_t crossing =
+      ((lead2 & ~(within >> 1)) | (lead3 & ~(within >> 2)) | (lead4 & ~(within >> 3))) & within;
+  if (crossing != 0) {
+    n = static_cast<unsigned>(std::countr_zero(crossing));
+    within = (std::uint32_t{1} << n) - 1;
+  }
+  const std::uint32_t need = required(within);
+  // Every required position holds a continuation byte, and no other does:
+  // no sequence is cut short, none runs past the count, none is missing.
+  const bool valid = (continuation & within) == need && (stray & within) == 0 &&
+                     ((e0 & within) << 1 & ~from_a0) == 0 && ((ed & within) << 1 & from_a0) == 0 &&
+                     ((f0 & within) << 1 & ~from_90) == 0 && ((f4 & within) << 1 & from_90) == 0;
+  if (valid) return n;
+  const unsigned first_high = static_cast<unsigned>(std::countr_zero(high));
+  return first_high < first_stop ? first_high : first_stop;
+}
+#endif
+
 // First byte in [p, end) that needs a closer look inside a string: '"', '\\',
-// a control byte below 0x20, or a byte >= 0x80 (the start of a multi-byte
-// UTF-8 sequence). Plain ASCII is skipped 16 bytes at a time.
+// a control byte below 0x20, or a byte >= 0x80 that starts a multi-byte
+// UTF-8 sequence not already found valid here. Plain text is skipped 16
+// bytes at a time.
 inline const char* find_string_special(const char* p, const char* end) noexcept {
 #if defined(__SSE2__)
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i space = _mm_set1_epi8(0x20);
   while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // Signed compare: bytes >= 0x80 are negative, so one test finds both
-    // the control bytes and the non-ASCII ones.
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                                     _mm_cmplt_epi8(v, space));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
-    p += 16;
+    const unsigned n = plain_text_prefix(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    p += n;
+    // Fewer than 16 and more than none with a byte >= 0x80 next: a sequence
+    // that runs past the block, which the next block starts with.
+    if (n != 16 && (n == 0 || static_cast<unsigned char>(*p) < 0x80)) return p;
   }
 #else
   // Eight bytes at a time: a byte is special when it is '"' or '\\', below
@@ -539,25 +600,17 @@ inline bool decode_escapes(const char*& position, const char* end, Out& o, Fault
     }
     // Copy plain bytes up to the next one that needs a look.
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i space = _mm_set1_epi8(0x20);
     for (;;) {
       if (end - p < 16) break;
       out = o.ensure(out, 16);
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                                       _mm_cmplt_epi8(v, space));
-      const int mask = _mm_movemask_epi8(hit);
-      if (mask != 0) {
-        const int k = std::countr_zero(static_cast<unsigned>(mask));
-        p += k;
-        out += k;
-        goto special;
-      }
-      p += 16;
-      out += 16;
+      const unsigned n = plain_text_prefix(v);
+      p += n;
+      out += n;
+      // As in find_string_special: a sequence that runs past the block is
+      // taken with the next one.
+      if (n != 16 && (n == 0 || static_cast<unsigned char>(*p) < 0x80)) goto special;
     }
 #endif
     {

@@ -193,6 +193,92 @@ TEST(JsonParse, ValidUtf8OfEveryLengthIsKeptByteForByte) {
   }
 }
 
+// The offset of the first byte that does not start a well-formed UTF-8
+// sequence (Unicode, table 3-7), or npos when every byte does.
+std::size_t first_ill_formed(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = byte(i);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return i;
+    }
+    if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return i;
+    for (std::size_t j = 2; j < length; ++j) {
+      if (byte(i + j) < 0x80 || byte(i + j) > 0xBF) return i;
+    }
+    i += length;
+  }
+  return std::string_view::npos;
+}
+
+// Text of every alignment made of valid sequences at the edges of their
+// ranges and of faulty ones (stray, overlong, surrogate, too large, cut
+// short), long enough to be checked 16 bytes at a time, with and without
+// an escape in front (which takes the decoding path): accepted exactly when
+// it is well-formed, else refused at the first faulty sequence.
+TEST(JsonParse, Utf8InLongTextIsCheckedAsByteForByte) {
+  const std::vector<std::string> valid = {
+      "a", "xyz", "hello world ", "\xC3\xA9", "\xC2\x80", "\xDF\xBF", "\xE6\x97\xA5", "\xE0\xA0\x80",
+      "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF0\x9F\x8C\x8D", "\xF4\x8F\xBF\xBF",
+      "\xF3\xBF\xBF\xBF"};
+  const std::vector<std::string> faulty = {
+      "\x80", "\xBF", "\xC0\xAF", "\xC1\xBF", "\xC2", "\xE0\x80\x80", "\xE0\x9F\xBF", "\xED\xA0\x80",
+      "\xED\xBF\xBF", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\xE6\x97", "\xF0\x9F\x8C",
+      "\xC3\xA9\xA9"};
+  std::uint64_t seed = 11;
+  const auto below = [&seed](std::size_t bound) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<std::size_t>((seed >> 33) % bound);
+  };
+  int refused = 0;
+  for (int round = 0; round < 4000; ++round) {
+    std::string text(below(17), 'p');  // shifts what follows across block boundaries
+    const std::size_t target = 16 + below(80);
+    const bool with_fault = below(2) == 0;
+    const std::size_t fault_at = target / 2 + below(target / 2 + 1);
+    bool placed = false;
+    while (text.size() < target) {
+      if (with_fault && !placed && text.size() >= fault_at) {
+        text += faulty[below(faulty.size())];
+        placed = true;
+      } else {
+        text += valid[below(valid.size())];
+      }
+    }
+    const std::size_t bad = first_ill_formed(text);
+    for (const std::string_view prefix : {"", "\\n"}) {
+      const std::string document = "\"" + std::string(prefix) + text + "\"";
+      auto value = parse_json(document);
+      if (bad == std::string_view::npos) {
+        ASSERT_TRUE(value) << testing::PrintToString(document) << ": " << value.error().describe();
+        EXPECT_EQ(*value->as_string(), (prefix.empty() ? "" : "\n") + text) << testing::PrintToString(document);
+      } else {
+        ++refused;
+        ASSERT_FALSE(value) << testing::PrintToString(document);
+        EXPECT_EQ(value.error(), (JsonError{JsonErrorCategory::InvalidUtf8, 1 + prefix.size() + bad}))
+            << testing::PrintToString(document) << ": " << value.error().describe();
+      }
+    }
+  }
+  EXPECT_GT(refused, 1000);  // both kinds of text were tried
+}
+
 TEST(JsonParse, ResolvesEveryEscape) {
   auto value = parse_json(R"("\"\\\/\b\f\n\r\t\u0041\u00e9\u00E9\u20AC\uD83D\uDE00\u0000")");
   ASSERT_TRUE(value) << value.error().describe();
