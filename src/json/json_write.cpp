@@ -4,6 +4,7 @@
 // the buffer grows geometrically (without zero-filling) and is cut to length
 // at the end.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -147,26 +148,15 @@ void put_seventeen_digits(char* p, std::uint64_t v) noexcept {
 
 // The number of decimal digits of v >= 1, from its bit width.
 int decimal_digit_count(std::uint64_t v) noexcept {
-  constexpr std::uint64_t kPowersOfTen[] = {1,
-                                            10,
-                                            100,
-                                            1000,
-                                            10000,
-                                            100000,
-                                            1000000,
-                                            10000000,
-                                            100000000,
-                                            1000000000,
-                                            10000000000,
-                                            100000000000,
-                                            1000000000000,
-                                            10000000000000,
-                                            100000000000000,
-                                            1000000000000000,
-                                            10000000000000000,
-                                            100000000000000000,
-                                            1000000000000000000,
-                                            10000000000000000000u};
+  constexpr auto kPowersOfTen = [] {
+    std::array<std::uint64_t, 20> t{};
+    std::uint64_t power = 1;
+    for (std::uint64_t& entry : t) {
+      entry = power;
+      power *= 10;  // wraps after 10^19, which is not kept
+    }
+    return t;
+  }();
   const int t = (std::bit_width(v) * 1233) >> 12;  // floor(log10(2^bit_width))
   return t + (v >= kPowersOfTen[t]);
 }
