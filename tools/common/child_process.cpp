@@ -134,8 +134,18 @@ ChildProcess::ChildProcess(const ChildOptions& options) {
   si.hStdError = child_err.get();
   PROCESS_INFORMATION pi{};
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | (options.job ? CREATE_SUSPENDED : 0);
-  if (!::CreateProcessW(options.program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, env.data(),
-                        nullptr, &si, &pi)) {
+  // Under Wine, CreateProcessW now and then fails with ERROR_INTERNAL_ERROR
+  // when the new process dies while it starts up, on a busy machine (seen in
+  // about one full test run in four, for programs that start fine on the
+  // next try). Windows has no such passing failure; any other error is final.
+  BOOL created = FALSE;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    created = ::CreateProcessW(options.program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags,
+                               env.data(), nullptr, &si, &pi);
+    if (created || ::GetLastError() != ERROR_INTERNAL_ERROR) break;
+    ::Sleep(50);
+  }
+  if (!created) {
     start_error_ = ::GetLastError();
   } else {
     win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
