@@ -136,7 +136,7 @@ ChildProcess::ChildProcess(const ChildOptions& options) {
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | (options.job ? CREATE_SUSPENDED : 0);
   // Under Wine, CreateProcessW now and then fails with ERROR_INTERNAL_ERROR
   // when the new process dies while it starts up, on a busy machine (seen in
-  // about one full test run in four, for programs that start fine on the
+  // about one full test run in five, for programs that start fine on the
   // next try). Windows has no such passing failure; any other error is final.
   BOOL created = FALSE;
   for (int attempt = 0; attempt < 3; ++attempt) {
