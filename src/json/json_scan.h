@@ -212,10 +212,6 @@ inline unsigned plain_text_prefix(__m128i v) noexcept {
   const std::uint32_t f0 = bits(_mm_cmpeq_epi8(v, byte(0xF0)));  // 90..BF: no overlong form
   const std::uint32_t f4 = bits(_mm_cmpeq_epi8(v, byte(0xF4)));  // 80..8F: not above U+10FFFF
 
-  const auto required = [&](std::uint32_t within) {
-    const std::uint32_t l2 = lead2 & within, l3 = lead3 & within, l4 = lead4 & within;
-    return (l2 << 1) | (l3 << 1) | (l3 << 2) | (l4 << 1) | (l4 << 2) | (l4 << 3);
-  };
   unsigned n = first_stop;
   std::uint32_t within = (std::uint32_t{1} << n) - 1;
   // A sequence that runs past the first n bytes ends the count at its lead.
@@ -225,7 +221,9 @@ inline unsigned plain_text_prefix(__m128i v) noexcept {
     n = static_cast<unsigned>(std::countr_zero(crossing));
     within = (std::uint32_t{1} << n) - 1;
   }
-  const std::uint32_t need = required(within);
+  // Where the leads within the count require continuation bytes.
+  const std::uint32_t l2 = lead2 & within, l3 = lead3 & within, l4 = lead4 & within;
+  const std::uint32_t need = (l2 << 1) | (l3 << 1) | (l3 << 2) | (l4 << 1) | (l4 << 2) | (l4 << 3);
   // Every required position holds a continuation byte, and no other does:
   // no sequence is cut short, none runs past the count, none is missing.
   const bool valid = (continuation & within) == need && (stray & within) == 0 &&
