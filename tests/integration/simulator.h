@@ -23,7 +23,13 @@ class Simulator {
   std::vector<std::string> lines();
   // The lines of frames received after the handshake, as "recv <len> <body>".
   std::vector<std::string> received();
-  std::optional<DWORD> wait() { return process_->wait(wait_limit); }
+  // Waits, bounded, for the simulator to exit and for its log to be read to
+  // the end: the exit can come before the reader has taken the last lines.
+  std::optional<DWORD> wait() {
+    const std::optional<DWORD> code = process_->wait(wait_limit);
+    if (code) process_->out().wait_for_end(wait_limit);
+    return code;
+  }
   ChildProcess& process() { return *process_; }
 
  private:
