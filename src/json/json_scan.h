@@ -233,6 +233,14 @@ inline unsigned plain_text_prefix(__m128i v) noexcept {
   const unsigned first_high = static_cast<unsigned>(std::countr_zero(high));
   return first_high < first_stop ? first_high : first_stop;
 }
+
+// Whether a block scan that took n = plain_text_prefix(...) bytes and now
+// stands at p must stop there for a closer look. It goes on after a whole
+// block, and after a part of one that ends at a byte >= 0x80: a sequence that
+// runs past the block, which the next block starts with.
+inline bool plain_text_ends(unsigned n, const char* p) noexcept {
+  return n != 16 && (n == 0 || static_cast<unsigned char>(*p) < 0x80);
+}
 #endif
 
 // First byte in [p, end) that needs a closer look inside a string: '"', '\\',
@@ -244,9 +252,7 @@ inline const char* find_string_special(const char* p, const char* end) noexcept 
   while (end - p >= 16) {
     const unsigned n = plain_text_prefix(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     p += n;
-    // Fewer than 16 and more than none with a byte >= 0x80 next: a sequence
-    // that runs past the block, which the next block starts with.
-    if (n != 16 && (n == 0 || static_cast<unsigned char>(*p) < 0x80)) return p;
+    if (plain_text_ends(n, p)) return p;
   }
 #else
   // Eight bytes at a time: a byte is special when it is '"' or '\\', below
@@ -606,9 +612,7 @@ inline bool decode_escapes(const char*& position, const char* end, Out& o, Fault
       const unsigned n = plain_text_prefix(v);
       p += n;
       out += n;
-      // As in find_string_special: a sequence that runs past the block is
-      // taken with the next one.
-      if (n != 16 && (n == 0 || static_cast<unsigned char>(*p) < 0x80)) goto special;
+      if (plain_text_ends(n, p)) goto special;
     }
 #endif
     {
