@@ -329,7 +329,11 @@ class Parser {
       }
       const unsigned char c = static_cast<unsigned char>(*p);
       if (c == '"') {
-        A::set_valid_string_from(push(), std::string_view(start, static_cast<std::size_t>(p - start)), end_);
+        const auto size = static_cast<std::size_t>(p - start);
+        JsonValue& value = push();
+        A::set_valid_string_from(value, std::string_view(start, size), end_);
+        // Raw text holds nothing that the writers escape.
+        if (size >= detail::kLongString) A::record_escape_growth(value, 0);
         ++p;
         return true;
       }
@@ -399,7 +403,7 @@ class Parser {
       A::delete_string_block(block, capacity);
       block = fitted;
     }
-    A::adopt_string_block(value, block, size);
+    A::adopt_string_block(value, block, size, o.escape_growth);
     return true;
   }
 

@@ -119,11 +119,21 @@ struct Access {
   }
   static char* string_block_bytes(char* block) noexcept { return block + sizeof(std::size_t); }
   // Makes the null value `v` own the block, whose bytes (valid UTF-8, more
-  // than fit inline) are `size` long.
-  static void adopt_string_block(JsonValue& v, char* block, std::size_t size) noexcept {
+  // than fit inline) are `size` long and grow by `escape_growth` when
+  // written.
+  static void adopt_string_block(JsonValue& v, char* block, std::size_t size, std::size_t escape_growth) noexcept {
     std::memcpy(block, &size, sizeof size);
+    detail::record_escape_growth(block, escape_growth);
     v.rep_.wide.heap = block;
     v.rep_.wide.tag = JsonValue::kHeapString;
+  }
+  // The escape growth of the string `v` where its block keeps one
+  // (string_block.h), else kGrowthUnknown.
+  static std::size_t recorded_escape_growth(const JsonValue& v) noexcept {
+    return v.tag() == JsonValue::kHeapString ? detail::recorded_escape_growth(v.rep_.wide.heap) : detail::kGrowthUnknown;
+  }
+  static void record_escape_growth(JsonValue& v, std::size_t escape_growth) noexcept {
+    if (v.tag() == JsonValue::kHeapString) detail::record_escape_growth(v.rep_.wide.heap, escape_growth);
   }
   static constexpr std::size_t kSmallCapacity = JsonValue::kSmallCapacity;
 };
@@ -387,6 +397,14 @@ inline bool read_hex4(const char* p, const char* end, std::uint32_t& out, Fault&
   return true;
 }
 
+// What writing the byte `c` escaped adds to a string, as the writers' size
+// bound counts it: one for '"' and '\\', five for a control byte (the short
+// forms, like \n, need only one).
+constexpr std::size_t escape_growth_of(unsigned char c) noexcept {
+  if (c == '"' || c == '\\') return 1;
+  return c < 0x20 ? 5 : 0;
+}
+
 // The byte that each simple escape letter stands for; 0 for letters that
 // are no simple escape ('u' is handled apart).
 constexpr auto kSimpleEscapes = [] {
@@ -496,6 +514,7 @@ struct GrowingOut {
   std::string& s;
   char* out;
   char* out_end;
+  std::size_t escape_growth = 0;  // of the decoded string, see escape_growth_of
 
   char* ensure(char* at, std::size_t n) {
     if (static_cast<std::size_t>(out_end - at) >= n) return at;
@@ -514,6 +533,7 @@ struct GrowingOut {
 inline constexpr std::size_t kDecodeSlack = 16;
 struct FixedOut {
   char* out;
+  std::size_t escape_growth = 0;  // of the decoded string, see escape_growth_of
   char* ensure(char* at, std::size_t) noexcept { return at; }
 };
 
@@ -561,8 +581,9 @@ inline const char* find_string_close(const char* p, const char* end) noexcept {
 }
 
 // Decodes the rest of a string that has escapes, p at a byte that needs a
-// look (the first backslash). On success p is past the closing quote and
-// o.out past the last decoded byte.
+// look (the first backslash). On success p is past the closing quote,
+// o.out past the last decoded byte and o.escape_growth what the writers'
+// escapes add to the decoded string.
 template <class Out>
 inline bool decode_escapes(const char*& position, const char* end, Out& o, Fault& fault) {
   // Both positions live in locals while the loop runs: every decoded byte
@@ -570,9 +591,11 @@ inline bool decode_escapes(const char*& position, const char* end, Out& o, Fault
   // positions kept behind references would be reloaded after each store.
   const char* p = position;
   char* out = o.out;
+  std::size_t growth = 0;
   const auto finish = [&](bool ok) {
     position = p;
     o.out = out;
+    o.escape_growth = growth;
     return ok;
   };
   for (;;) {
@@ -584,7 +607,11 @@ inline bool decode_escapes(const char*& position, const char* end, Out& o, Fault
     }
     if (c == '\\') {
       out = o.ensure(out, 4);
+      char* const decoded = out;
       if (!scan_escape<true>(p, end, out, fault)) return finish(false);
+      // Only an escape can bring in a byte that the writers escape again,
+      // and such a byte is all that its escape decodes to.
+      if (out - decoded == 1) growth += escape_growth_of(static_cast<unsigned char>(*decoded));
     } else if (c < 0x20) {
       fault = {JsonErrorCategory::ControlCharacterInString, p};
       return finish(false);

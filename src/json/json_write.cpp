@@ -493,8 +493,8 @@ class Writer {
   char* end_;
 };
 
-// At least the number of bytes that escaping adds to a string: one for '"'
-// and '\\', five for a control byte (the short forms, like \n, need one).
+// At least the number of bytes that escaping adds to a string: the sum of
+// escape_growth_of over its bytes.
 std::size_t escape_growth(std::string_view s) noexcept {
   std::size_t extra = 0;
   const char* p = s.data();
@@ -523,14 +523,7 @@ std::size_t escape_growth(std::string_view s) noexcept {
                   static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(controls, 8))));
   }
 #endif
-  for (; p != end; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\') {
-      extra += 1;
-    } else if (c < 0x20) {
-      extra += 5;
-    }
-  }
+  for (; p != end; ++p) extra += detail::escape_growth_of(static_cast<unsigned char>(*p));
   return extra;
 }
 
@@ -567,7 +560,8 @@ std::size_t compact_size_bound(const JsonValue& v) noexcept {
     }
     case A::kHeapString: {
       const std::string_view s = A::string_of(v);
-      return s.size() + 2 + escape_growth(s);
+      const std::size_t recorded = A::recorded_escape_growth(v);
+      return s.size() + 2 + (recorded != detail::kGrowthUnknown ? recorded : escape_growth(s));
     }
     case A::kArray: {
       const JsonArray& a = A::array_of(v);

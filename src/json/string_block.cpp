@@ -8,9 +8,11 @@
 namespace host::json::detail {
 namespace {
 
-// A long block begins one word before the pointer handed out, with its
-// capacity; then come the size word and the bytes as in any other block.
+// A long block begins two words before the pointer handed out, with its
+// capacity and its string's escape growth; then come the size word and the
+// bytes as in any other block.
 constexpr std::size_t kWord = sizeof(std::size_t);
+constexpr std::size_t kLongHeader = 2 * kWord;
 // Long capacities are rounded up to this, so that strings of nearly the same
 // length share a block.
 constexpr std::size_t kGranule = std::size_t{16} << 10;
@@ -27,6 +29,12 @@ struct KeptBlock {
 // is gone, so on Windows the kept block has none and is left behind when its
 // thread ends.
 thread_local KeptBlock t_kept;
+
+std::size_t size_of(const char* block) {
+  std::size_t size;
+  std::memcpy(&size, block, kWord);
+  return size;
+}
 
 std::size_t capacity_of(const char* base) {
   std::size_t capacity;
@@ -46,30 +54,41 @@ void keep(char* base) noexcept {
 
 char* new_string_block(std::size_t capacity) {
   if (capacity < kLongString) return static_cast<char*>(::operator new(kWord + capacity));
+  char* base = nullptr;
   if (t_kept.base != nullptr) {
     const std::size_t kept = capacity_of(t_kept.base);
     // Taken when it fits and is not more than twice what is needed.
-    if (kept >= capacity && kept / 2 <= capacity) return std::exchange(t_kept.base, nullptr) + kWord;
+    if (kept >= capacity && kept / 2 <= capacity) base = std::exchange(t_kept.base, nullptr);
   }
-  if (capacity > std::numeric_limits<std::size_t>::max() - 2 * kWord - kGranule) throw std::bad_alloc();
-  const std::size_t rounded = (capacity + kGranule - 1) / kGranule * kGranule;
-  char* const base = static_cast<char*>(::operator new(2 * kWord + rounded));
-  std::memcpy(base, &rounded, kWord);
-  return base + kWord;
+  if (base == nullptr) {
+    if (capacity > std::numeric_limits<std::size_t>::max() - kLongHeader - kWord - kGranule) throw std::bad_alloc();
+    const std::size_t rounded = (capacity + kGranule - 1) / kGranule * kGranule;
+    base = static_cast<char*>(::operator new(kLongHeader + kWord + rounded));
+    std::memcpy(base, &rounded, kWord);
+  }
+  std::memcpy(base + kWord, &kGrowthUnknown, kWord);  // a kept block's figure was its last string's
+  return base + kLongHeader;
 }
 
 void delete_string_block(char* block, std::size_t capacity) noexcept {
   if (capacity < kLongString) {
     ::operator delete(block);
   } else {
-    keep(block - kWord);
+    keep(block - kLongHeader);
   }
 }
 
-void release_string_block(char* block) noexcept {
-  std::size_t size;
-  std::memcpy(&size, block, kWord);
-  delete_string_block(block, size);
+void release_string_block(char* block) noexcept { delete_string_block(block, size_of(block)); }
+
+std::size_t recorded_escape_growth(const char* block) noexcept {
+  if (size_of(block) < kLongString) return kGrowthUnknown;
+  std::size_t growth;
+  std::memcpy(&growth, block - kWord, kWord);
+  return growth;
+}
+
+void record_escape_growth(char* block, std::size_t growth) noexcept {
+  if (size_of(block) >= kLongString) std::memcpy(block - kWord, &growth, kWord);
 }
 
 }  // namespace host::json::detail

@@ -12,6 +12,13 @@
 // made for kLongString bytes or more must hold a string of at least that
 // many bytes when a value adopts it (the parser refits one that decoded to
 // less), so that releasing it needs nothing but the block.
+//
+// A long block also has room for the number of bytes that escaping adds to
+// its string when it is written (see escape_growth in json_write.cpp), so
+// that sizing a large text need not read the string once more. A string's
+// bytes never change once a value owns them; the parser, which sees every
+// escape anyway, records the figure, and every other block says it is not
+// known.
 #pragma once
 
 #include <cstddef>
@@ -27,5 +34,13 @@ char* new_string_block(std::size_t capacity);
 void delete_string_block(char* block, std::size_t capacity) noexcept;
 // A block that a value owned, whose size word holds the string's size.
 void release_string_block(char* block) noexcept;
+
+inline constexpr std::size_t kGrowthUnknown = ~std::size_t{0};
+// The escape growth recorded for the string of an owned block, or
+// kGrowthUnknown.
+std::size_t recorded_escape_growth(const char* block) noexcept;
+// Records it for the block, whose size word holds the string's size; a
+// short block has no room and keeps nothing.
+void record_escape_growth(char* block, std::size_t growth) noexcept;
 
 }  // namespace host::json::detail

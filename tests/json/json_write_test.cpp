@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -190,6 +191,57 @@ TEST(JsonCompactForm, LongTextsAreWrittenAsAnAppendWritesThem) {
     auto back = parse_json(written);
     ASSERT_TRUE(back) << back.error().describe();
     EXPECT_EQ(*back, value) << count;
+  }
+}
+
+// A long text goes straight into its result, sized beforehand. Where that
+// size undercounts the escapes, the result grows on the way (to about twice
+// its size); where it overcounts, the result keeps room it never uses.
+// Each string below is made of bytes whose escapes the size counts exactly,
+// so the result must fit it to within the writer's fixed margin.
+TEST(JsonCompactForm, LongTextsAreSizedExactlyWhetherParsedOrBuilt) {
+  constexpr std::size_t kMargin = 64;
+  constexpr std::size_t n = 70000;
+  const auto repeat = [](std::string_view piece, std::size_t times) {
+    std::string s;
+    for (std::size_t i = 0; i < times; ++i) s += piece;
+    return s;
+  };
+  struct Case {
+    const char* name;
+    std::string content;
+    std::string json;  // the string as a document, in the compact form
+    std::string read;  // another document with the same content
+  };
+  const Case cases[] = {
+      {"plain", repeat("a", n), '"' + repeat("a", n) + '"', ""},
+      {"quotes and backslashes", repeat("\"x\\", n / 3), '"' + repeat("\\\"x\\\\", n / 3) + '"',
+       '"' + repeat("\\u0022x\\u005C", n / 3) + '"'},
+      {"escapes of bytes written as they are", repeat("/\xC3\xA9\"", n / 3), '"' + repeat("/\xC3\xA9\\\"", n / 3) + '"',
+       '"' + repeat("\\/\\u00e9\\\"", n / 3) + '"'},
+      {"control bytes", repeat("\x01" "b\x1F", n / 3), '"' + repeat("\\u0001b\\u001f", n / 3) + '"', ""},
+      {"escapes after a long plain run", repeat("c", n) + repeat("\"", n), '"' + repeat("c", n) + repeat("\\\"", n) + '"',
+       ""},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    for (const std::string& document : {c.json, c.read}) {
+      if (document.empty()) continue;
+      auto parsed = parse_json(document);
+      ASSERT_TRUE(parsed) << c.name << ": " << parsed.error().describe();
+      ASSERT_TRUE(parsed->as_string() == std::string_view(c.content)) << c.name;
+      const std::string written = to_json_bytes(*parsed);
+      EXPECT_TRUE(written == c.json) << c.name;
+      EXPECT_LE(written.capacity(), written.size() + kMargin) << c.name;
+    }
+    // The next case's content, built from its bytes, mostly on storage that
+    // this case's parsed string used before: what was known of that string
+    // must not carry over.
+    const Case& next = cases[(i + 1) % std::size(cases)];
+    const JsonValue built(next.content);
+    const std::string written = to_json_bytes(built);
+    EXPECT_TRUE(written == next.json) << next.name;
+    EXPECT_LE(written.capacity(), written.size() + kMargin) << next.name;
   }
 }
 
