@@ -11,7 +11,6 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <utility>
 
 #include "json/json.h"
@@ -193,7 +192,7 @@ class Parser {
               if (object) {
                 A::adopt(push(), A::new_map(nullptr, 0, [](std::size_t i) { return i; }));
               } else {
-                A::adopt(push(), new JsonArray());
+                A::adopt(push(), A::new_array());
               }
               break;
             }
@@ -413,14 +412,18 @@ class Parser {
   // is needed. The next document starts a new stack.
   void build_array(std::size_t base, bool outermost) {
     if (outermost && base == 0) {
-      auto array = std::make_unique<JsonArray>(std::move(stack_));
+      JsonArray* array = A::new_array(std::move(stack_));
       stack_ = std::vector<JsonValue>();
-      JsonValue& slot = push();  // may throw: the array is released after it
-      A::adopt(slot, array.release());
+      try {
+        A::adopt(push(), array);
+      } catch (...) {
+        A::delete_array(array);
+        throw;
+      }
       return;
     }
     auto first = stack_.begin() + static_cast<std::ptrdiff_t>(base);
-    auto* array = new JsonArray(std::make_move_iterator(first), std::make_move_iterator(stack_.end()));
+    JsonArray* array = A::new_array(std::make_move_iterator(first), std::make_move_iterator(stack_.end()));
     stack_.resize(base);
     A::adopt(push(), array);  // within capacity: cannot throw
   }

@@ -11,7 +11,9 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "json/block_cache.h"
 #include "json/json.h"
 #include "json/string_block.h"
 
@@ -89,6 +91,22 @@ struct Access {
   static void adopt(JsonValue& v, JsonMap* map) noexcept {
     v.rep_.wide.object = map;
     v.rep_.wide.tag = JsonValue::kObject;
+  }
+  // An array on the heap, as a JsonValue holds it, made from `args` as a
+  // JsonArray is; delete_array ends it.
+  template <class... Args>
+  static JsonArray* new_array(Args&&... args) {
+    void* block = allocate_block(sizeof(JsonArray));
+    try {
+      return new (block) JsonArray(std::forward<Args>(args)...);
+    } catch (...) {
+      free_block(block, sizeof(JsonArray));
+      throw;
+    }
+  }
+  static void delete_array(JsonArray* array) noexcept {
+    array->~JsonArray();
+    free_block(array, sizeof(JsonArray));
   }
   static void adopt(JsonValue& v, JsonArray* array) noexcept {
     v.rep_.wide.array = array;

@@ -85,7 +85,7 @@ void JsonValue::release_heap() noexcept {
       detail::release_string_block(rep_.wide.heap);
       break;
     case kArray:
-      delete rep_.wide.array;
+      detail::Access::delete_array(rep_.wide.array);
       break;
     case kObject:
       JsonMap::heap_delete(rep_.wide.object);
@@ -107,7 +107,7 @@ JsonValue::JsonValue(std::string_view text) {
 
 JsonValue::JsonValue(JsonArray array) {
   rep_.wide.tag = kNull;
-  rep_.wide.array = new JsonArray(std::move(array));
+  rep_.wide.array = detail::Access::new_array(std::move(array));
   rep_.wide.tag = kArray;
 }
 
@@ -129,7 +129,7 @@ JsonValue::JsonValue(const JsonValue& other) {
       break;
     }
     case kArray:
-      rep_.wide.array = new JsonArray(*other.rep_.wide.array);
+      rep_.wide.array = detail::Access::new_array(*other.rep_.wide.array);
       rep_.wide.tag = kArray;
       break;
     case kObject:
@@ -319,7 +319,7 @@ void JsonMap::reserve(std::size_t capacity) {
 
 JsonMap* JsonMap::heap_with_capacity(std::size_t capacity) {
   static_assert(sizeof(JsonMap) % alignof(Member) == 0);
-  void* block = ::operator new(sizeof(JsonMap) + capacity * sizeof(Member));
+  void* block = detail::allocate_block(sizeof(JsonMap) + capacity * sizeof(Member));
   JsonMap* map = new (block) JsonMap();
   if (capacity != 0) {
     map->data_ = reinterpret_cast<Member*>(static_cast<char*>(block) + sizeof(JsonMap));
@@ -337,7 +337,7 @@ JsonMap* JsonMap::heap_from(JsonMap&& map) {
     map.clear();
     return copy;
   }
-  return new (::operator new(sizeof(JsonMap))) JsonMap(std::move(map));
+  return new (detail::allocate_block(sizeof(JsonMap))) JsonMap(std::move(map));
 }
 
 JsonMap* JsonMap::heap_copy(const JsonMap& map) {
@@ -355,8 +355,11 @@ JsonMap* JsonMap::heap_copy(const JsonMap& map) {
 }
 
 void JsonMap::heap_delete(JsonMap* map) noexcept {
+  // The block's members are known while they are in use; once the map's
+  // storage has moved out, only the map itself is.
+  const std::size_t size = sizeof(JsonMap) + (map->embedded_ ? map->capacity_ * sizeof(Member) : 0);
   map->~JsonMap();
-  ::operator delete(map);
+  detail::free_block(map, size);
 }
 
 std::size_t JsonMap::lower_bound(std::string_view key) const noexcept {

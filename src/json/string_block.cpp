@@ -1,5 +1,7 @@
 #include "json/string_block.h"
 
+#include "json/block_cache.h"
+
 #include <cstring>
 #include <limits>
 #include <new>
@@ -53,7 +55,7 @@ void keep(char* base) noexcept {
 }  // namespace
 
 char* new_string_block(std::size_t capacity) {
-  if (capacity < kLongString) return static_cast<char*>(::operator new(kWord + capacity));
+  if (capacity < kLongString) return static_cast<char*>(allocate_block(kWord + capacity));
   char* base = nullptr;
   if (t_kept.base != nullptr) {
     const std::size_t kept = capacity_of(t_kept.base);
@@ -72,7 +74,7 @@ char* new_string_block(std::size_t capacity) {
 
 void delete_string_block(char* block, std::size_t capacity) noexcept {
   if (capacity < kLongString) {
-    ::operator delete(block);
+    free_block(block, kWord + capacity);
   } else {
     keep(block - kLongHeader);
   }

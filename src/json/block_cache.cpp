@@ -1,0 +1,114 @@
+#include "json/block_cache.h"
+
+#include <new>
+#include <utility>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define HOST_JSON_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HOST_JSON_ASAN 1
+#endif
+#endif
+#ifdef HOST_JSON_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace host::json::detail {
+namespace {
+
+// Under AddressSanitizer a cached block is poisoned, and a block handed out
+// is open for the size asked for only, so that a use after free or past the
+// end is seen as it is on the heap.
+#ifdef HOST_JSON_ASAN
+void mark_unused(void* block, std::size_t size) noexcept { __asan_poison_memory_region(block, size); }
+void mark_used(void* block, std::size_t size) noexcept { __asan_unpoison_memory_region(block, size); }
+#else
+void mark_unused(void*, std::size_t) noexcept {}
+void mark_used(void*, std::size_t) noexcept {}
+#endif
+
+// Sizes are cached in steps of 8 bytes, the granule of the sizes asked for
+// (the heap rounds them up further on its own); a block in the list of a
+// step has at least that step's size. A list runs through its blocks'
+// first word.
+constexpr std::size_t kStep = 8;
+constexpr std::size_t kLists = kLargestCached / kStep;
+
+// Constant-initialized and trivially destructible, so that it can be used
+// at any point of its thread's life, from the destructors of other
+// thread-local and static objects too.
+struct Cache {
+  void* head[kLists];
+  std::size_t bytes;  // held in all lists
+  bool closed;        // the thread is ending: blocks go straight to the heap
+};
+thread_local Cache t_cache{};
+
+void* pop(void*& list) noexcept {
+  void* block = list;
+  mark_used(block, sizeof(void*));
+  list = *static_cast<void**>(block);
+  return block;
+}
+
+// Empties the cache when its thread ends. MinGW-w64 runs the destructors
+// of thread_local objects after their storage is gone, so on Windows the
+// blocks that a thread holds (kCachedBytes at most) are left behind when it
+// ends; the host's threads last as long as the process.
+void arm_reaper() noexcept {
+#ifndef _WIN32
+  struct Reaper {
+    ~Reaper() {
+      t_cache.closed = true;
+      for (void*& list : t_cache.head) {
+        while (list != nullptr) ::operator delete(pop(list));
+      }
+      t_cache.bytes = 0;
+    }
+  };
+  thread_local Reaper reaper;
+  static_cast<void>(reaper);
+#endif
+}
+
+}  // namespace
+
+void* allocate_block(std::size_t size) {
+  if (size > kLargestCached || size == 0) return ::operator new(size);
+  const std::size_t list = (size - 1) / kStep;
+  const std::size_t step_size = (list + 1) * kStep;
+  void* block;
+  if (t_cache.head[list] != nullptr) {
+    block = pop(t_cache.head[list]);
+    t_cache.bytes -= step_size;
+  } else {
+    block = ::operator new(step_size);
+  }
+  mark_unused(block, step_size);
+  mark_used(block, size);
+  return block;
+}
+
+void free_block(void* block, std::size_t size) noexcept {
+  if (size > kLargestCached || size == 0 || t_cache.closed) {
+    ::operator delete(block);
+    return;
+  }
+  const std::size_t list = (size - 1) / kStep;
+  const std::size_t step_size = (list + 1) * kStep;
+  if (t_cache.bytes + step_size > kCachedBytes) {
+    ::operator delete(block);
+    return;
+  }
+  if (t_cache.bytes == 0) arm_reaper();
+  mark_used(block, sizeof(void*));
+  *static_cast<void**>(block) = t_cache.head[list];
+  mark_unused(block, step_size);
+  t_cache.head[list] = block;
+  t_cache.bytes += step_size;
+}
+
+std::size_t cached_bytes() noexcept { return t_cache.bytes; }
+
+}  // namespace host::json::detail
