@@ -3,30 +3,8 @@
 #include <new>
 #include <utility>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define HOST_JSON_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define HOST_JSON_ASAN 1
-#endif
-#endif
-#ifdef HOST_JSON_ASAN
-#include <sanitizer/asan_interface.h>
-#endif
-
 namespace host::json::detail {
 namespace {
-
-// Under AddressSanitizer a cached block is poisoned, and a block handed out
-// is open for the size asked for only, so that a use after free or past the
-// end is seen as it is on the heap.
-#ifdef HOST_JSON_ASAN
-void mark_unused(void* block, std::size_t size) noexcept { __asan_poison_memory_region(block, size); }
-void mark_used(void* block, std::size_t size) noexcept { __asan_unpoison_memory_region(block, size); }
-#else
-void mark_unused(void*, std::size_t) noexcept {}
-void mark_used(void*, std::size_t) noexcept {}
-#endif
 
 // Sizes are cached in steps of 8 bytes, the granule of the sizes asked for
 // (the heap rounds them up further on its own); a block in the list of a
@@ -47,7 +25,6 @@ thread_local Cache t_cache{};
 
 void* pop(void*& list) noexcept {
   void* block = list;
-  mark_used(block, sizeof(void*));
   list = *static_cast<void**>(block);
   return block;
 }
@@ -75,23 +52,16 @@ void arm_reaper() noexcept {
 }  // namespace
 
 void* allocate_block(std::size_t size) {
-  if (size > kLargestCached || size == 0) return ::operator new(size);
+  if (!kBlocksCached || size > kLargestCached || size == 0) return ::operator new(size);
   const std::size_t list = (size - 1) / kStep;
   const std::size_t step_size = (list + 1) * kStep;
-  void* block;
-  if (t_cache.head[list] != nullptr) {
-    block = pop(t_cache.head[list]);
-    t_cache.bytes -= step_size;
-  } else {
-    block = ::operator new(step_size);
-  }
-  mark_unused(block, step_size);
-  mark_used(block, size);
-  return block;
+  if (t_cache.head[list] == nullptr) return ::operator new(step_size);
+  t_cache.bytes -= step_size;
+  return pop(t_cache.head[list]);
 }
 
 void free_block(void* block, std::size_t size) noexcept {
-  if (size > kLargestCached || size == 0 || t_cache.closed) {
+  if (!kBlocksCached || size > kLargestCached || size == 0 || t_cache.closed) {
     ::operator delete(block);
     return;
   }
@@ -102,9 +72,7 @@ void free_block(void* block, std::size_t size) noexcept {
     return;
   }
   if (t_cache.bytes == 0) arm_reaper();
-  mark_used(block, sizeof(void*));
   *static_cast<void**>(block) = t_cache.head[list];
-  mark_unused(block, step_size);
   t_cache.head[list] = block;
   t_cache.bytes += step_size;
 }

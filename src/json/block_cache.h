@@ -15,6 +15,20 @@
 
 namespace host::json::detail {
 
+// Under AddressSanitizer every block goes to the heap, which sees a use
+// after free and tells a leak from a block kept for reuse.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kBlocksCached = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kBlocksCached = false;
+#else
+inline constexpr bool kBlocksCached = true;
+#endif
+#else
+inline constexpr bool kBlocksCached = true;
+#endif
+
 inline constexpr std::size_t kLargestCached = 512;
 inline constexpr std::size_t kCachedBytes = std::size_t{2} << 20;
 
