@@ -331,7 +331,8 @@ class Parser {
         const auto size = static_cast<std::size_t>(p - start);
         JsonValue& value = push();
         A::set_valid_string_from(value, std::string_view(start, size), end_);
-        // Raw text holds nothing that the writers escape.
+        // Raw text holds nothing that the writers escape. (A string this
+        // long is on the heap.)
         if (size >= detail::kLongString) A::record_escape_growth(value, 0);
         ++p;
         return true;

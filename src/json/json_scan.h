@@ -145,13 +145,13 @@ struct Access {
     v.rep_.wide.heap = block;
     v.rep_.wide.tag = JsonValue::kHeapString;
   }
-  // The escape growth of the string `v` where its block keeps one
-  // (string_block.h), else kGrowthUnknown.
+  // The escape growth of the heap string `v` where its block keeps one
+  // (string_block.h), else kGrowthUnknown; and recording it.
   static std::size_t recorded_escape_growth(const JsonValue& v) noexcept {
-    return v.tag() == JsonValue::kHeapString ? detail::recorded_escape_growth(v.rep_.wide.heap) : detail::kGrowthUnknown;
+    return detail::recorded_escape_growth(v.rep_.wide.heap);
   }
   static void record_escape_growth(JsonValue& v, std::size_t escape_growth) noexcept {
-    if (v.tag() == JsonValue::kHeapString) detail::record_escape_growth(v.rep_.wide.heap, escape_growth);
+    detail::record_escape_growth(v.rep_.wide.heap, escape_growth);
   }
   static constexpr std::size_t kSmallCapacity = JsonValue::kSmallCapacity;
 };
