@@ -21,16 +21,30 @@ constexpr std::size_t kGranule = std::size_t{16} << 10;
 // A thread keeps no block larger than this.
 constexpr std::size_t kKeptCapacity = std::size_t{4} << 20;
 
+// Constant-initialized and trivially destructible, so that it can be used
+// at any point of its thread's life: a value held by a thread-local or
+// static object can be released after the kept block has been given back.
 struct KeptBlock {
-  char* base = nullptr;
-#ifndef _WIN32
-  ~KeptBlock() { ::operator delete(base); }
-#endif
+  char* base;
+  bool closed;  // the thread is ending: blocks go straight to the heap
 };
-// MinGW-w64 runs the destructors of thread_local objects after their storage
-// is gone, so on Windows the kept block has none and is left behind when its
-// thread ends.
-thread_local KeptBlock t_kept;
+thread_local KeptBlock t_kept{};
+
+// Gives the kept block back when its thread ends. MinGW-w64 runs the
+// destructors of thread_local objects after their storage is gone, so on
+// Windows the kept block is left behind when its thread ends.
+void arm_reaper() noexcept {
+#ifndef _WIN32
+  struct Reaper {
+    ~Reaper() {
+      t_kept.closed = true;
+      ::operator delete(std::exchange(t_kept.base, nullptr));
+    }
+  };
+  thread_local Reaper reaper;
+  static_cast<void>(reaper);
+#endif
+}
 
 std::size_t size_of(const char* block) {
   std::size_t size;
@@ -45,10 +59,11 @@ std::size_t capacity_of(const char* base) {
 }
 
 void keep(char* base) noexcept {
-  if (capacity_of(base) > kKeptCapacity) {
+  if (capacity_of(base) > kKeptCapacity || t_kept.closed) {
     ::operator delete(base);
     return;
   }
+  arm_reaper();
   ::operator delete(std::exchange(t_kept.base, base));
 }
 
