@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "json/per_thread.h"
+
 namespace host::json::detail {
 namespace {
 
@@ -29,24 +31,15 @@ void* pop(void*& list) noexcept {
   return block;
 }
 
-// Empties the cache when its thread ends. MinGW-w64 runs the destructors
-// of thread_local objects after their storage is gone, so on Windows the
-// blocks that a thread holds (kCachedBytes at most) are left behind when it
-// ends; the host's threads last as long as the process.
-void arm_reaper() noexcept {
-#ifndef _WIN32
-  struct Reaper {
-    ~Reaper() {
-      t_cache.closed = true;
-      for (void*& list : t_cache.head) {
-        while (list != nullptr) ::operator delete(pop(list));
-      }
-      t_cache.bytes = 0;
-    }
-  };
-  thread_local Reaper reaper;
-  static_cast<void>(reaper);
-#endif
+// Empties the cache when its thread ends. On Windows (see at_thread_end)
+// the blocks that a thread holds, kCachedBytes at most, are left behind
+// when it ends; the host's threads last as long as the process.
+void empty_cache() noexcept {
+  t_cache.closed = true;
+  for (void*& list : t_cache.head) {
+    while (list != nullptr) ::operator delete(pop(list));
+  }
+  t_cache.bytes = 0;
 }
 
 }  // namespace
@@ -71,7 +64,7 @@ void free_block(void* block, std::size_t size) noexcept {
     ::operator delete(block);
     return;
   }
-  if (t_cache.bytes == 0) arm_reaper();
+  if (t_cache.bytes == 0) at_thread_end<empty_cache>();
   *static_cast<void**>(block) = t_cache.head[list];
   t_cache.head[list] = block;
   t_cache.bytes += step_size;

@@ -23,4 +23,21 @@ T& per_thread() {
 #endif
 }
 
+// Runs Release once when the calling thread ends: at the first call in a
+// thread it is lined up with that thread's thread_local destructors, so it
+// runs before those of objects made earlier and after those of objects made
+// later; later calls add nothing. Not on Windows, for the reason above:
+// there Release never runs, and what it would give back is left behind when
+// its thread ends.
+template <void (*Release)() noexcept>
+void at_thread_end() noexcept {
+#ifndef _WIN32
+  struct Reaper {
+    ~Reaper() { Release(); }
+  };
+  thread_local Reaper reaper;
+  static_cast<void>(reaper);
+#endif
+}
+
 }  // namespace host

@@ -1,11 +1,12 @@
 #include "json/string_block.h"
 
-#include "json/block_cache.h"
-
 #include <cstring>
 #include <limits>
 #include <new>
 #include <utility>
+
+#include "json/block_cache.h"
+#include "json/per_thread.h"
 
 namespace host::json::detail {
 namespace {
@@ -30,20 +31,11 @@ struct KeptBlock {
 };
 thread_local KeptBlock t_kept{};
 
-// Gives the kept block back when its thread ends. MinGW-w64 runs the
-// destructors of thread_local objects after their storage is gone, so on
-// Windows the kept block is left behind when its thread ends.
-void arm_reaper() noexcept {
-#ifndef _WIN32
-  struct Reaper {
-    ~Reaper() {
-      t_kept.closed = true;
-      ::operator delete(std::exchange(t_kept.base, nullptr));
-    }
-  };
-  thread_local Reaper reaper;
-  static_cast<void>(reaper);
-#endif
+// Gives the kept block back when its thread ends (on Windows it is left
+// behind, see at_thread_end).
+void give_back_kept() noexcept {
+  t_kept.closed = true;
+  ::operator delete(std::exchange(t_kept.base, nullptr));
 }
 
 std::size_t size_of(const char* block) {
@@ -63,7 +55,7 @@ void keep(char* base) noexcept {
     ::operator delete(base);
     return;
   }
-  arm_reaper();
+  at_thread_end<give_back_kept>();
   ::operator delete(std::exchange(t_kept.base, base));
 }
 
